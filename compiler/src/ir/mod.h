@@ -1,0 +1,8 @@
+// The typed intermediate representation.
+#pragma once
+
+namespace ovra {
+
+struct IrModule {};
+
+}  // namespace ovra

@@ -1,0 +1,1 @@
+// The native runtime library; its functions come with the native target.
