@@ -4,7 +4,7 @@ set -euo pipefail
 cd "$(dirname "$0")/.."
 
 packages=(cmake ninja-build g++ libgtest-dev libicu-dev libcpp-httplib-dev libssl-dev
-          nodejs npm llvm-16 clang-16 wabt chromium)
+          nodejs npm llvm-16 clang-16 wabt chromium clang libclang-rt-14-dev)
 missing=()
 for package in "${packages[@]}"; do
   dpkg-query -W -f='${Status}' "$package" 2>/dev/null | grep -q 'install ok installed' ||
