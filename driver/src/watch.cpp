@@ -1,7 +1,5 @@
 #include "watch.h"
 
-#include <sys/stat.h>
-
 #include <chrono>
 #include <iostream>
 #include <thread>
@@ -20,8 +18,10 @@ constexpr std::chrono::milliseconds kPollInterval{500};
 
 int run_watch_mode(const std::string& input, const std::string& output,
                    const std::string& target_name, bool type_check) {
-  struct stat info {};
-  if (::stat(input.c_str(), &info) != 0) {
+  // One metadata read gives both the existence check and the starting time, so a file removed
+  // right after the check is not misreported as unreadable metadata.
+  Result<FileTime> start_time = modification_time(input);
+  if (!start_time) {
     std::cerr << "Watch failed: "
               << CompilerError::io("Input file does not exist: " + input).to_string() << "\n";
     return 1;
@@ -31,14 +31,6 @@ int run_watch_mode(const std::string& input, const std::string& output,
             << ") ... Press Ctrl+C to exit.\n"
             << std::flush;
 
-  Result<FileTime> start_time = modification_time(input);
-  if (!start_time) {
-    std::cerr
-        << "Watch failed: "
-        << CompilerError::io("Failed to read metadata: " + start_time.error().message()).to_string()
-        << "\n";
-    return 1;
-  }
   FileTime last_seen = start_time.value();
 
   for (;;) {
