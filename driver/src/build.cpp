@@ -83,6 +83,11 @@ std::optional<std::size_t> first_invalid_utf8_offset(std::string_view text) {
 
 namespace {
 
+// Larger sources are refused rather than read: an endless input such as /dev/zero would
+// otherwise fill the memory before the compiler ever saw it. 256 MiB is about eight times a
+// million-line program.
+constexpr std::size_t kMaxSourceBytes = std::size_t{256} << 20;
+
 CompilerError os_error(int error_number) {
   return CompilerError::io(os_error_text(error_number));
 }
@@ -184,8 +189,11 @@ Result<std::string> read_source_file(const std::string& path) {
     return os_error(EISDIR);
 
   std::string text;
-  if (S_ISREG(info.st_mode) && info.st_size > 0)
+  if (S_ISREG(info.st_mode) && info.st_size > 0) {
+    if (static_cast<unsigned long long>(info.st_size) > kMaxSourceBytes)
+      return os_error(EFBIG);
     text.reserve(static_cast<std::size_t>(info.st_size));
+  }
   char buffer[1 << 16];
   for (;;) {
     const ssize_t n = ::read(file.get(), buffer, sizeof buffer);
@@ -196,6 +204,8 @@ Result<std::string> read_source_file(const std::string& path) {
     }
     if (n == 0)
       break;
+    if (text.size() + static_cast<std::size_t>(n) > kMaxSourceBytes)
+      return os_error(EFBIG);
     text.append(buffer, static_cast<std::size_t>(n));
   }
   if (std::optional<std::size_t> offset = first_invalid_utf8_offset(text)) {
@@ -217,6 +227,18 @@ Status write_file_atomically(const std::string& path, std::string_view contents)
   const bool target_exists = ::stat(target.c_str(), &existing) == 0;
   if (target_exists && S_ISDIR(existing.st_mode))
     return os_error(EISDIR);
+  // A device, pipe or socket is written to, never replaced: renaming over /dev/null would swap
+  // the device node for a plain file.
+  if (target_exists && !S_ISREG(existing.st_mode)) {
+    FileDescriptor special(::open(target.c_str(), O_WRONLY | O_TRUNC | O_CLOEXEC));
+    if (special.get() < 0)
+      return os_error(errno);
+    if (Status written = write_all(special.get(), contents); !written)
+      return written;
+    if (const int close_error = special.close(); close_error != 0)
+      return os_error(close_error);
+    return Unit{};
+  }
 
   FileDescriptor file(::open(temporary.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0666));
   if (file.get() < 0)

@@ -1,8 +1,8 @@
 // The single-file build's file handling: UTF-8 checking, atomic replacement of the output, and
 // the modification-time comparison of compile_file_if_needed.
 
-#include <gtest/gtest.h>
 #include <fcntl.h>
+#include <gtest/gtest.h>
 #include <signal.h>
 #include <sys/resource.h>
 #include <sys/stat.h>
@@ -123,6 +123,11 @@ TEST_F(WriteFileAtomically, KeepsPermissionBitsAndSymbolicLinks) {
   EXPECT_EQ(read_text(path("real.js")), "new\n");
   EXPECT_EQ(fs::status(path("real.js")).permissions() & fs::perms::all,
             fs::perms::owner_read | fs::perms::owner_write);
+}
+
+TEST_F(WriteFileAtomically, WritesIntoDevicesInsteadOfReplacingThem) {
+  ASSERT_TRUE(write_file_atomically("/dev/null", "discarded\n"));
+  EXPECT_TRUE(fs::is_character_file("/dev/null"));
 }
 
 TEST_F(WriteFileAtomically, FailuresLeaveThePreviousFile) {

@@ -123,6 +123,9 @@ TEST(DefaultBuild, SuccessAndFailureLines) {
   expect_run({"--ts", "app.ovra"}, {1, "", read_failure + "No such file or directory\n"}, here);
   EXPECT_EQ(read_text(dir / "app.ovra"), "");
 
+  // An endless input is refused at a size limit instead of filling the memory.
+  expect_run({"/dev/zero", "zero.js"}, {1, "", read_failure + "File too large\n"}, here);
+
   write_text(dir / "bad.ovra", "let a = 1;\n\xe2\x82\n");
   expect_run({"bad.ovra"}, {1, "", read_failure + "invalid UTF-8 at byte offset 11\n"}, here);
   EXPECT_FALSE(fs::exists(dir / "bad.js"));
