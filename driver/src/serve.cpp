@@ -11,6 +11,7 @@
 #include <cerrno>
 #include <charconv>
 #include <chrono>
+#include <cstdlib>
 #include <filesystem>
 #include <iostream>
 #include <mutex>
@@ -119,6 +120,8 @@ void print_line(std::ostream& stream, const std::string& line) {
 void watch_and_rebuild(std::shared_ptr<SharedCells> cells, std::string input, std::string output,
                        std::string target_name) {
   ModificationTime last_seen = modification_time_of(input);
+  if (cells->stopping.load())
+    return;
   if (!last_seen.ok) {
     print_line(std::cerr,
                "Failed to read metadata in serve watcher: " + errno_text(last_seen.error_number));
@@ -309,6 +312,7 @@ struct DevServer::Impl {
   httplib::Server server;
   std::uint16_t bound_port = 0;
   std::atomic<bool> run_called{false};
+  std::atomic<bool> run_returned{false};
 
   void answer(const httplib::Request& request, httplib::Response& response) {
     const std::string& target = request.target;
@@ -366,6 +370,8 @@ std::uint16_t DevServer::port() const {
 }
 
 Status DevServer::start() {
+  // A client that goes away mid-answer must not end the process; the failed send is ignored.
+  ::signal(SIGPIPE, SIG_IGN);
   const ServeSettings& settings = impl_->settings;
   Result<BuildOutcome> first_build = compile_file_if_needed(
       settings.input, settings.output, settings.target_name, settings.type_check);
@@ -419,18 +425,18 @@ Status DevServer::start() {
   errno = 0;
   int port = settings.options.port;
   if (port == 0) {
-    port = server.bind_to_any_port("0.0.0.0");
+    port = server.bind_to_any_port(settings.bind_host);
     if (port < 0)
       port = 0;
-  } else if (!server.bind_to_port("0.0.0.0", port)) {
+  } else if (!server.bind_to_port(settings.bind_host, port)) {
     port = 0;
   }
   if (port == 0) {
     const int error_number = errno;
-    return CompilerError::io(
-        "Failed to start dev server: " +
-        (error_number != 0 ? errno_text(error_number)
-                           : "cannot listen on 0.0.0.0:" + std::to_string(settings.options.port)));
+    return CompilerError::io("Failed to start dev server: " +
+                             (error_number != 0 ? errno_text(error_number)
+                                                : "cannot listen on " + settings.bind_host + ":" +
+                                                      std::to_string(settings.options.port)));
   }
   impl_->bound_port = static_cast<std::uint16_t>(port);
   print_line(std::cout, "Dev server running at http://127.0.0.1:" + std::to_string(port) +
@@ -441,6 +447,7 @@ Status DevServer::start() {
 void DevServer::run() {
   impl_->run_called.store(true);
   impl_->server.listen_after_bind();
+  impl_->run_returned.store(true);
 }
 
 void DevServer::stop() {
@@ -448,7 +455,7 @@ void DevServer::stop() {
   // A stop that comes just after run() began must wait for the loop to be listening, or the
   // library would ignore it and run() would never return.
   if (impl_->run_called.load()) {
-    for (int i = 0; i < 200 && !impl_->server.is_running(); ++i) {
+    for (int i = 0; i < 200 && !impl_->server.is_running() && !impl_->run_returned.load(); ++i) {
       std::this_thread::sleep_for(std::chrono::milliseconds(10));
     }
   }
@@ -457,9 +464,11 @@ void DevServer::stop() {
 
 int serve_and_watch(const std::string& input, const std::string& output,
                     const std::string& target_name, bool type_check, const ServeOptions& options) {
-  // A client that goes away mid-answer must not end the process; the failed send is ignored.
-  ::signal(SIGPIPE, SIG_IGN);
-  DevServer server(ServeSettings{input, output, target_name, type_check, options});
+  ServeSettings settings{input, output, target_name, type_check, options};
+  if (const char* host = std::getenv("OVRA_DEV_SERVER_HOST"); host != nullptr && *host != '\0') {
+    settings.bind_host = host;
+  }
+  DevServer server(std::move(settings));
   Status started = server.start();
   if (!started.ok()) {
     std::cerr << "Serve failed: " << started.error().to_string() << "\n";

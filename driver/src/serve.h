@@ -28,6 +28,9 @@ struct ServeSettings {
   std::string target_name;
   bool type_check = false;
   ServeOptions options;
+  // The address listened on. Serve mode takes every IPv4 interface unless the environment
+  // variable OVRA_DEV_SERVER_HOST names another one (tests keep to 127.0.0.1 that way).
+  std::string bind_host = "0.0.0.0";
 };
 
 // "/main.ts" when the output's extension is exactly "ts", otherwise "/main.js".
