@@ -1,6 +1,13 @@
 // The lexer: source text to tokens, in one pass.
+//
+// The UTF-8 text is scanned in place; line, column and position count characters (Unicode
+// scalar values), and every byte that does not start a valid UTF-8 sequence counts as one
+// character U+FFFD. Token texts are views into the source, or into the list's
+// `decoded_strings` for string literals whose content differs from their source text.
 #pragma once
 
+#include <cstddef>
+#include <string>
 #include <string_view>
 
 #include "error.h"
@@ -17,7 +24,45 @@ class Lexer {
   Result<TokenList> scan_tokens();
 
  private:
+  struct Start {
+    std::size_t offset;
+    Span span;
+  };
+
+  bool at_end() const { return offset_ >= source_.size(); }
+  Span here() const { return Span{line_, column_, position_}; }
+  // One character, not a line feed, of `bytes` bytes.
+  void advance_bytes(std::size_t bytes) {
+    offset_ += bytes;
+    ++column_;
+    ++position_;
+  }
+  // One character of any kind, counting lines.
+  void advance_character();
+  void add_token(TokenType type, const Start& start, std::string_view text = {});
+  CompilerError error(std::string message) const;
+
+  void scan_number(const Start& start);
+  void scan_identifier(const Start& start);
+  Status scan_string(const Start& start);
+  Status skip_block_comment();
+  // False when the character at the current offset is not an operator.
+  bool scan_operator(const Start& start);
+
   std::string_view source_;
+  std::size_t offset_ = 0;  // bytes into source_
+  std::size_t position_ = 0;
+  std::size_t line_ = 1;
+  std::size_t column_ = 1;
+  TokenList list_;
 };
+
+// The character at `offset` of `text` and its length in bytes: a valid UTF-8 sequence, or
+// U+FFFD with length 1 for a byte that does not start one. `offset` must be inside `text`.
+struct DecodedCharacter {
+  char32_t value;
+  std::size_t length;
+};
+DecodedCharacter decode_utf8(std::string_view text, std::size_t offset);
 
 }  // namespace ovra
