@@ -208,8 +208,8 @@ class VersionReader {
   std::vector<std::string> build_;
 };
 
-// The next version above every version of major.minor.patch ... in the named position, or none
-// when the numbers run out.
+// The release just past every version that shares the given numbers (2.0.0 for major 1, 1.3.0
+// for 1.2), or none when the numbers cannot grow any further.
 std::optional<Version> bump_major(std::uint64_t major) {
   if (major == std::numeric_limits<std::uint64_t>::max())
     return std::nullopt;
@@ -236,7 +236,7 @@ std::optional<Version> lowest_of(std::optional<Version> release) {
   return release;
 }
 
-// Half-open range [lower, upper); absent bounds are unbounded.
+// The versions between two bounds, each inclusive or not; an absent bound leaves that side open.
 struct Range {
   std::optional<Version> lower;
   bool lower_inclusive = true;

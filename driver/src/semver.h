@@ -90,6 +90,7 @@ struct Comparator {
   std::optional<std::uint64_t> patch;
   std::vector<std::string> pre_release;  // only with all three numbers
 
+  // The range test alone; the pre-release rule needs the whole requirement.
   bool matches(const Version& version) const;
 };
 
