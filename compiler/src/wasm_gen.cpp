@@ -45,15 +45,56 @@ constexpr std::string_view kScratchLocal = "__tmp";
 
 // Every type travels as i32 except the two floating-point ones. A void parameter or local has
 // no value type of its own; it is given i32 so that the module stays valid.
-std::string_view value_type(const OvraType& type) {
-  return type.is(OvraType::Kind::SingleF) || type.is(OvraType::Kind::MultiF) ? "f64" : "i32";
+WasmType value_type(const OvraType& type) {
+  return type.is(OvraType::Kind::SingleF) || type.is(OvraType::Kind::MultiF) ? WasmType::F64
+                                                                             : WasmType::I32;
 }
 
-std::string zero_of(std::string_view type) {
+WasmType result_type(const OvraType& type) {
+  return type.is(OvraType::Kind::Void) ? WasmType::None : value_type(type);
+}
+
+std::string_view type_text(WasmType type) {
+  switch (type) {
+    case WasmType::I32:
+      return "i32";
+    case WasmType::F64:
+      return "f64";
+    case WasmType::None:
+      break;
+  }
+  return "";
+}
+
+std::string zero_of(WasmType type) {
   std::string zero = "(";
-  zero += type;
+  zero += type_text(type);
   zero += ".const 0)";
   return zero;
+}
+
+// Wraps the text of one folded instruction that leaves `from` so that it leaves `to`. Floats
+// are truncated with saturation, so no conversion can trap.
+std::string converted(std::string text, WasmType from, WasmType to) {
+  if (from == to)
+    return text;
+  std::string wrapped = "(";
+  if (to == WasmType::None) {
+    wrapped += "drop ";
+    wrapped += text;
+  } else if (from == WasmType::None) {
+    wrapped += "block (result ";
+    wrapped += type_text(to);
+    wrapped += ") ";
+    wrapped += text;
+    wrapped += " ";
+    wrapped += zero_of(to);
+  } else {
+    wrapped += to == WasmType::I32 ? "i32.trunc_sat_f64_s " : "f64.convert_i32_s ";
+    wrapped += text;
+  }
+  wrapped += ")";
+  return wrapped;
 }
 
 bool is_identifier_char(unsigned char c) {
@@ -307,8 +348,13 @@ Result<std::string> WasmGenerator::generate_module(const Program& program) {
       continue;
     // A later function of the same name replaces the earlier one for callers, as it does in
     // the function table of the semantic stage.
-    declare_callee(function->name, {function_index_ + static_cast<std::uint32_t>(functions.size()),
-                                    !function->return_type.is(OvraType::Kind::Void)});
+    Callee callee{function_index_ + static_cast<std::uint32_t>(functions.size()),
+                  {},
+                  result_type(function->return_type)};
+    for (const Parameter& parameter : function->parameters) {
+      callee.parameters.push_back(value_type(parameter.param_type));
+    }
+    declare_callee(function->name, std::move(callee));
     functions.push_back(function);
   }
 
@@ -329,7 +375,7 @@ Result<std::string> WasmGenerator::generate_module(const Program& program) {
   }
   for (std::size_t i = 0; i < functions.size(); ++i) {
     const std::uint32_t index = first_index + static_cast<std::uint32_t>(i);
-    // Export names must be unique; a replaced function stays callable only by its number.
+    // Export names must be unique; a replaced function is left out.
     if (callees_[functions[i]->name].index != index)
       continue;
     line("(export " + wat_string(functions[i]->name) + " (func $" + std::to_string(index) + "))");
@@ -342,16 +388,17 @@ Result<std::string> WasmGenerator::generate_module(const Program& program) {
 Status WasmGenerator::generate_function(const FunctionDeclaration& declaration) {
   const std::size_t level = indent_level_;
   scope_ = FunctionScope{};
+  scope_.result = result_type(declaration.return_type);
   for (const Parameter& parameter : declaration.parameters) {
-    scope_.value_types.emplace(parameter.name, value_type(parameter.param_type));
+    scope_.locals.emplace(parameter.name, value_type(parameter.param_type));
   }
   // Locals are declared once, at the head; a name declared again reuses the first local.
   std::vector<const VariableDeclaration*> declarations;
   collect_declarations(declaration.body, declarations);
   std::vector<std::string> locals;
   for (const VariableDeclaration* local : declarations) {
-    std::string_view type = value_type(local->var_type.value_or(OvraType()));
-    if (scope_.value_types.emplace(local->name, std::string(type)).second) {
+    if (scope_.locals.emplace(local->name, value_type(local->var_type.value_or(OvraType())))
+            .second) {
       locals.push_back(local->name);
     }
   }
@@ -373,31 +420,30 @@ Status WasmGenerator::generate_function(const FunctionDeclaration& declaration) 
     ++indent_level_;
     for (const Parameter& parameter : declaration.parameters) {
       line("(param " + wat_identifier(parameter.name) + " " +
-           std::string(value_type(parameter.param_type)) + ")");
+           std::string(type_text(value_type(parameter.param_type))) + ")");
     }
     --indent_level_;
   }
-  const bool has_result = !declaration.return_type.is(OvraType::Kind::Void);
-  const std::string_view result_type = value_type(declaration.return_type);
-  if (has_result) {
+  if (scope_.result != WasmType::None) {
     writeln("");
-    line("(result " + std::string(result_type) + ")");
+    line("(result " + std::string(type_text(scope_.result)) + ")");
   }
   writeln("");
 
   ++indent_level_;
   for (const std::string& name : locals) {
-    line("(local " + wat_identifier(name) + " " + scope_.value_types.find(name)->second + ")");
+    line("(local " + wat_identifier(name) + " " +
+         std::string(type_text(scope_.locals.find(name)->second)) + ")");
   }
-  if (scope_.uses_scratch && !scope_.value_types.contains(kScratchLocal)) {
+  if (scope_.uses_scratch && !scope_.locals.contains(kScratchLocal)) {
     line("(local " + wat_identifier(kScratchLocal) + " i32)");
   }
   write(body);
-  if (!has_result) {
+  if (scope_.result == WasmType::None) {
     line("nop");
   } else if (!always_returns(declaration.body)) {
     // The end of the body is reachable: leave a zero so the function still has its result.
-    line(zero_of(result_type));
+    line(zero_of(scope_.result));
   }
   --indent_level_;
   line(")");
@@ -430,7 +476,7 @@ Status WasmGenerator::generate_statement(const Statement& statement) {
             }
             write_indent();
             write("(return ");
-            Status value = generate_expression(*statement.value);
+            Status value = emit_operand(*statement.value, scope_.result);
             if (!value)
               return value;
             writeln(")");
@@ -479,15 +525,16 @@ Status WasmGenerator::generate_variable_declaration(const VariableDeclaration& d
   Result<std::string> local = local_reference(declaration.name);
   if (!local)
     return std::move(local).error();
+  const WasmType type = scope_.locals.find(declaration.name)->second;
   write_indent();
   write("(local.set " + local.value() + " ");
   if (declaration.value) {
-    Status value = generate_expression(*declaration.value);
+    Status value = emit_operand(*declaration.value, type);
     if (!value)
       return value;
   } else {
     // Without a value the local starts from zero here, also on every pass through a loop body.
-    write(zero_of(scope_.value_types.find(declaration.name)->second));
+    write(zero_of(type));
   }
   writeln(")");
   return Unit{};
@@ -502,7 +549,7 @@ Status WasmGenerator::generate_expression_statement(const Expression& expression
         return std::move(local).error();
       write_indent();
       write("(local.set " + local.value() + " ");
-      Status value = generate_expression(*binary->right);
+      Status value = emit_operand(*binary->right, scope_.locals.find(target->name)->second);
       if (!value)
         return value;
       writeln(")");
@@ -512,13 +559,13 @@ Status WasmGenerator::generate_expression_statement(const Expression& expression
   write_indent();
   // At statement level an increment is written as its plain instruction sequence.
   const auto* call = expression.as<MethodCall>();
-  Status status = call != nullptr && is_increment_method(call->method_name)
-                      ? generate_increment_decrement_wasm(*call)
-                      : generate_expression(expression);
-  if (!status)
-    return status;
+  Result<WasmType> type = call != nullptr && is_increment_method(call->method_name)
+                              ? emit_increment(*call)
+                              : emit_expression(expression);
+  if (!type)
+    return std::move(type).error();
   writeln("");
-  if (leaves_value(expression))
+  if (type.value() != WasmType::None)
     line("drop");
   return Unit{};
 }
@@ -526,7 +573,7 @@ Status WasmGenerator::generate_expression_statement(const Expression& expression
 Status WasmGenerator::generate_if(const IfStatement& statement) {
   write_indent();
   write("(if ");
-  Status condition = generate_expression(statement.condition);
+  Status condition = emit_operand(statement.condition, WasmType::I32);
   if (!condition)
     return condition;
   writeln("");
@@ -558,7 +605,7 @@ Status WasmGenerator::generate_while(const WhileStatement& statement) {
   ++indent_level_;
   write_indent();
   write("(if ");
-  Status condition = generate_expression(statement.condition);
+  Status condition = emit_operand(statement.condition, WasmType::I32);
   if (!condition)
     return condition;
   writeln("");
@@ -588,7 +635,7 @@ Status WasmGenerator::generate_for_loop(const ForLoopStatement& statement) {
   write_indent();
   write("(if ");
   if (statement.condition) {
-    Status condition = generate_expression(*statement.condition);
+    Status condition = emit_operand(*statement.condition, WasmType::I32);
     if (!condition)
       return condition;
   } else {
@@ -617,132 +664,152 @@ Status WasmGenerator::generate_for_loop(const ForLoopStatement& statement) {
 // ---- Expressions ----
 
 Result<std::string> WasmGenerator::local_reference(const std::string& name) const {
-  if (!scope_.value_types.contains(name)) {
+  if (!scope_.locals.contains(name)) {
     return CompilerError::other("Global variable '" + name + "' not yet supported in WASM");
   }
   return wat_identifier(name);
 }
 
-bool WasmGenerator::leaves_value(const Expression& expression) const {
-  if (const auto* call = expression.as<FunctionCall>()) {
-    auto callee = callees_.find(call->name);
-    return callee != callees_.end() && callee->second.has_result;
-  }
-  return true;
+Status WasmGenerator::generate_expression(const Expression& expression) {
+  Result<WasmType> type = emit_expression(expression);
+  if (!type)
+    return std::move(type).error();
+  return Unit{};
 }
 
-Status WasmGenerator::generate_expression(const Expression& expression) {
+Status WasmGenerator::emit_operand(const Expression& expression, WasmType wanted) {
+  std::string outer = std::exchange(output_, {});
+  Result<WasmType> type = emit_expression(expression);
+  std::string text = std::exchange(output_, std::move(outer));
+  if (!type)
+    return std::move(type).error();
+  write(converted(std::move(text), type.value(), wanted));
+  return Unit{};
+}
+
+Result<WasmType> WasmGenerator::emit_expression(const Expression& expression) {
+  auto unsupported = [](const char* message) -> Result<WasmType> {
+    return CompilerError::other(message);
+  };
   return std::visit(
       Overloaded{
-          [&](const Identifier& identifier) -> Status {
+          [&](const Identifier& identifier) -> Result<WasmType> {
             Result<std::string> local = local_reference(identifier.name);
             if (!local)
               return std::move(local).error();
             write("(local.get " + local.value() + ")");
-            return Unit{};
+            return scope_.locals.find(identifier.name)->second;
           },
-          [&](const Literal& literal) -> Status {
+          [&](const Literal& literal) -> Result<WasmType> {
             return std::visit(Overloaded{
-                                  [&](const StringValue& value) -> Status {
+                                  [&](const StringValue& value) -> Result<WasmType> {
                                     write("(i32.const " + std::to_string(value.text.size()) + ")");
-                                    return Unit{};
+                                    return WasmType::I32;
                                   },
-                                  [&](const NumberValue& value) -> Status {
+                                  [&](const NumberValue& value) -> Result<WasmType> {
                                     Result<std::string> constant = wasm_number_constant(value.text);
                                     if (!constant)
                                       return std::move(constant).error();
                                     write("(" + constant.value() + ")");
-                                    return Unit{};
+                                    return constant.value().starts_with("f64") ? WasmType::F64
+                                                                               : WasmType::I32;
                                   },
-                                  [&](const BooleanValue& value) -> Status {
+                                  [&](const BooleanValue& value) -> Result<WasmType> {
                                     write(value.value ? "(i32.const 1)" : "(i32.const 0)");
-                                    return Unit{};
+                                    return WasmType::I32;
                                   },
                               },
                               literal.value);
           },
-          [&](const BinaryExpression& binary) { return generate_binary(binary); },
-          [&](const FunctionCall& call) { return generate_call(call); },
-          [&](const MethodCall& call) { return generate_method_call(call); },
-          [&](const ArrayLiteral& array) -> Status {
+          [&](const BinaryExpression& binary) -> Result<WasmType> {
+            // Every operator is the 32-bit integer instruction; float operands are truncated.
+            write("(");
+            write(binary_instruction(binary.op));
+            write(" ");
+            Status left = emit_operand(*binary.left, WasmType::I32);
+            if (!left)
+              return std::move(left).error();
+            write(" ");
+            Status right = emit_operand(*binary.right, WasmType::I32);
+            if (!right)
+              return std::move(right).error();
+            write(")");
+            return WasmType::I32;
+          },
+          [&](const FunctionCall& call) { return emit_call(call); },
+          [&](const MethodCall& call) { return emit_method_call(call); },
+          [&](const ArrayLiteral& array) -> Result<WasmType> {
             write(array.elements.empty() ? "(i32.const 0)" : "(i32.const 4)");
-            return Unit{};
+            return WasmType::I32;
           },
-          [](const ArrayAccess&) -> Status {
-            return CompilerError::other("Array/Property access not yet supported in WASM");
+          [&](const ArrayAccess&) {
+            return unsupported("Array/Property access not yet supported in WASM");
           },
-          [](const PropertyAccess&) -> Status {
-            return CompilerError::other("Array/Property access not yet supported in WASM");
+          [&](const PropertyAccess&) {
+            return unsupported("Array/Property access not yet supported in WASM");
           },
-          [](const UnaryExpression&) -> Status {
-            return CompilerError::other("Unsupported expression in WASM");
-          },
-          [](const NewExpression&) -> Status {
-            return CompilerError::other("Unsupported expression in WASM");
-          },
-          [](const ArrayAssignment&) -> Status {
-            return CompilerError::other("Unsupported expression in WASM");
-          },
+          [&](const UnaryExpression&) { return unsupported("Unsupported expression in WASM"); },
+          [&](const NewExpression&) { return unsupported("Unsupported expression in WASM"); },
+          [&](const ArrayAssignment&) { return unsupported("Unsupported expression in WASM"); },
       },
       expression.node);
 }
 
-Status WasmGenerator::generate_binary(const BinaryExpression& binary) {
-  write("(");
-  write(binary_instruction(binary.op));
-  write(" ");
-  Status left = generate_expression(*binary.left);
-  if (!left)
-    return left;
-  write(" ");
-  Status right = generate_expression(*binary.right);
-  if (!right)
-    return right;
-  write(")");
-  return Unit{};
-}
-
-Status WasmGenerator::generate_call(const FunctionCall& call) {
-  auto callee = callees_.find(call.name);
-  if (callee == callees_.end()) {
+Result<WasmType> WasmGenerator::emit_call(const FunctionCall& call) {
+  auto found = callees_.find(call.name);
+  if (found == callees_.end()) {
     return CompilerError::other("Function '" + call.name + "' is not defined in WASM");
   }
-  write("(call $" + std::to_string(callee->second.index));
-  for (const Expression& argument : call.arguments) {
+  const Callee& callee = found->second;
+  write("(call $" + std::to_string(callee.index));
+  for (std::size_t i = 0; i < call.arguments.size(); ++i) {
     write(" ");
-    Status status = generate_expression(argument);
+    WasmType wanted = i < callee.parameters.size() ? callee.parameters[i] : WasmType::I32;
+    Status status = emit_operand(call.arguments[i], wanted);
     if (!status)
-      return status;
+      return std::move(status).error();
   }
   write(")");
-  return Unit{};
+  return callee.result;
 }
 
-Status WasmGenerator::generate_method_call(const MethodCall& call) {
+Result<WasmType> WasmGenerator::emit_method_call(const MethodCall& call) {
   if (is_increment_method(call.method_name)) {
     // Wrapped in a block so that the sequence is one operand.
-    write("(block (result i32) ");
-    Status status = generate_increment_decrement_wasm(call);
-    if (!status)
-      return status;
-    write(")");
-    return Unit{};
+    std::string outer = std::exchange(output_, {});
+    Result<WasmType> type = emit_increment(call);
+    std::string sequence = std::exchange(output_, std::move(outer));
+    if (!type)
+      return type;
+    write("(block (result " + std::string(type_text(type.value())) + ") " + sequence + ")");
+    return type;
   }
-  if (is_ovra_db_call(call))
-    return generate_ovra_db_call_wasm(call);
+  if (is_ovra_db_call(call)) {
+    Status status = generate_ovra_db_call_wasm(call);
+    if (!status)
+      return std::move(status).error();
+    return WasmType::I32;
+  }
   return CompilerError::other("Method call '" + call.method_name + "' not yet supported in WASM");
 }
 
 Status WasmGenerator::generate_increment_decrement_wasm(const MethodCall& call) {
+  Result<WasmType> type = emit_increment(call);
+  if (!type)
+    return std::move(type).error();
+  return Unit{};
+}
+
+Result<WasmType> WasmGenerator::emit_increment(const MethodCall& call) {
   const Expression& receiver = *call.object;
   if (!receiver.is<Identifier>() && !receiver.is<ArrayAccess>() && !receiver.is<PropertyAccess>()) {
     return CompilerError::other("Increment/decrement method '" + call.method_name +
                                 "' can only be called on assignable expressions");
   }
   // Receiver and amount are generated into their own buffers, in that order, and then
-  // assembled around them.
+  // assembled around them. The arithmetic is i32; a float variable is converted on the way.
   std::string outer = std::exchange(output_, {});
-  Status receiver_status = generate_expression(receiver);
+  Status receiver_status = emit_operand(receiver, WasmType::I32);
   std::string target = std::exchange(output_, {});
   const bool scratch_before = scope_.uses_scratch;
   scope_.uses_scratch = false;
@@ -750,32 +817,38 @@ Status WasmGenerator::generate_increment_decrement_wasm(const MethodCall& call) 
   if (call.arguments.empty()) {
     write("(i32.const 1)");
   } else if (receiver_status) {
-    amount_status = generate_expression(call.arguments.front());
+    amount_status = emit_operand(call.arguments.front(), WasmType::I32);
   }
   std::string amount = std::exchange(output_, std::move(outer));
   const bool amount_uses_scratch = scope_.uses_scratch;
   scope_.uses_scratch = scratch_before || amount_uses_scratch;
   if (!receiver_status)
-    return receiver_status;
+    return std::move(receiver_status).error();
   if (!amount_status)
-    return amount_status;
+    return std::move(amount_status).error();
 
-  const std::string name = wat_identifier(receiver.as<Identifier>()->name);
+  const std::string& name = receiver.as<Identifier>()->name;
+  const std::string local = wat_identifier(name);
+  const bool float_variable = scope_.locals.find(name)->second == WasmType::F64;
   const std::string_view method = call.method_name;
-  const std::string_view op = method == "toUp" || method == "getUp" ? " i32.add" : " i32.sub";
+  std::string update = method == "toUp" || method == "getUp" ? " i32.add" : " i32.sub";
+  if (float_variable)
+    update += " f64.convert_i32_s";
   if (method == "getUp" || method == "getDn") {
-    write(target + " " + amount + std::string(op) + " local.tee " + name);
-  } else if (amount_uses_scratch) {
+    write(target + " " + amount + update + " local.tee " + local);
+    return float_variable ? WasmType::F64 : WasmType::I32;
+  }
+  if (amount_uses_scratch) {
     // The amount itself overwrites the scratch local, so the old value is kept on the stack
     // instead: it is read once for the result and once for the update.
-    write(target + " " + target + " " + amount + std::string(op) + " local.set " + name);
+    write(target + " " + target + " " + amount + update + " local.set " + local);
   } else {
     scope_.uses_scratch = true;
     const std::string scratch = wat_identifier(kScratchLocal);
-    write("(local.set " + scratch + " " + target + ") " + target + " " + amount + std::string(op) +
-          " local.set " + name + " local.get " + scratch);
+    write("(local.set " + scratch + " " + target + ") " + target + " " + amount + update +
+          " local.set " + local + " local.get " + scratch);
   }
-  return Unit{};
+  return WasmType::I32;
 }
 
 Status WasmGenerator::generate_ovra_db_call_wasm(const MethodCall& call) {
@@ -785,7 +858,7 @@ Status WasmGenerator::generate_ovra_db_call_wasm(const MethodCall& call) {
         return CompilerError::other("ovra.db.table() requires 1 argument");
       }
       write("(call $ovra_db_table ");
-      Status name = generate_expression(call.arguments[0]);
+      Status name = emit_operand(call.arguments[0], WasmType::I32);
       if (!name)
         return name;
       write(")");
@@ -796,11 +869,11 @@ Status WasmGenerator::generate_ovra_db_call_wasm(const MethodCall& call) {
         return CompilerError::other("ovra.db.connect() requires 2 arguments");
       }
       write("(call $ovra_db_connect ");
-      Status kind = generate_expression(call.arguments[0]);
+      Status kind = emit_operand(call.arguments[0], WasmType::I32);
       if (!kind)
         return kind;
       write(" ");
-      Status url = generate_expression(call.arguments[1]);
+      Status url = emit_operand(call.arguments[1], WasmType::I32);
       if (!url)
         return url;
       write(")");

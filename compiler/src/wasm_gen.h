@@ -24,13 +24,17 @@ Result<std::string> generate_wasm_module(const Program& program);
 // "Invalid number" otherwise.
 Result<std::string> wasm_number_constant(std::string_view text);
 
+// The value a generated instruction sequence leaves: one i32, one f64, or nothing.
+enum class WasmType { I32, F64, None };
+
 class WasmGenerator {
  public:
   // Every top-level function of the program the generated functions may call, with the number
-  // its function will carry and whether it returns a value. Calls resolve through this table.
+  // its function will carry and its value types. Calls resolve through this table.
   struct Callee {
     std::uint32_t index = 0;
-    bool has_result = false;
+    std::vector<WasmType> parameters;
+    WasmType result = WasmType::None;
   };
 
   // Assembles the module: the import block, the memory and its export, one function per
@@ -45,7 +49,9 @@ class WasmGenerator {
   // (where, limit, insert, update, delete, orderBy, findOne, join, find) after a database call.
   static bool is_ovra_db_call(const MethodCall& call);
 
-  void declare_callee(const std::string& name, Callee callee) { callees_[name] = callee; }
+  void declare_callee(const std::string& name, Callee callee) {
+    callees_[name] = std::move(callee);
+  }
 
   void write(std::string_view text) { output_ += text; }
   void writeln(std::string_view text) {
@@ -73,7 +79,8 @@ class WasmGenerator {
   // What the function being generated knows about its names.
   struct FunctionScope {
     // Parameters and hoisted locals by source name, with their value types.
-    std::map<std::string, std::string, std::less<>> value_types;
+    std::map<std::string, WasmType, std::less<>> locals;
+    WasmType result = WasmType::None;
     bool uses_scratch = false;
   };
 
@@ -83,13 +90,18 @@ class WasmGenerator {
   Status generate_if(const IfStatement& statement);
   Status generate_while(const WhileStatement& statement);
   Status generate_for_loop(const ForLoopStatement& statement);
-  Status generate_binary(const BinaryExpression& binary);
-  Status generate_call(const FunctionCall& call);
-  Status generate_method_call(const MethodCall& call);
+
+  // Each of these appends one expression and says what it leaves.
+  Result<WasmType> emit_expression(const Expression& expression);
+  Result<WasmType> emit_call(const FunctionCall& call);
+  Result<WasmType> emit_method_call(const MethodCall& call);
+  Result<WasmType> emit_increment(const MethodCall& call);
+  // Appends the expression converted to `wanted`, so that the instruction that consumes it
+  // validates whatever the source types are.
+  Status emit_operand(const Expression& expression, WasmType wanted);
+
   // The "$name" reference of a parameter or local of the current function.
   Result<std::string> local_reference(const std::string& name) const;
-  // True when the expression, as a statement, would leave a value on the stack.
-  bool leaves_value(const Expression& expression) const;
 
   void line(std::string_view text) {
     write_indent();

@@ -278,7 +278,7 @@ TEST(WasmStatements, LocalsAreDeclaredOnceAtTheHeadInOrderOfFirstDeclaration) {
             "    (local $other i32)\n"
             "    (local $i i32)\n"
             "    (local.set $p (i32.const 5))\n"
-            "    (local.set $y (f64.const 2.5))\n"
+            "    (local.set $y (i32.trunc_sat_f64_s (f64.const 2.5)))\n"
             "    (if (local.get $p)\n"
             "      (then\n"
             "        (local.set $inner (f64.const 0))\n"
@@ -442,11 +442,48 @@ TEST(WasmExpressions, EveryBinaryOperatorIsItsI32Instruction) {
       {Op::Or, "i32.or"},
   };
   for (const auto& [op, instruction] : cases) {
-    EXPECT_EQ(body_of(function("f", {{"a", Kind::Int}}, Kind::Int,
-                               {ret(bin(ident("a"), op, num("2.5")))})),
-              std::string("    (param $a i32)\n\n  (result i32)\n\n    (return (") + instruction +
-                  " (local.get $a) (f64.const 2.5)))\n")
+    EXPECT_EQ(
+        body_of(function("f", {{"a", Kind::Int}}, Kind::Int, {ret(bin(ident("a"), op, num("2")))})),
+        std::string("    (param $a i32)\n\n  (result i32)\n\n    (return (") + instruction +
+            " (local.get $a) (i32.const 2)))\n")
         << instruction;
+  }
+}
+
+// Float values reach i32 positions (and back) through explicit conversions, so modules with
+// float variables still validate.
+TEST(WasmExpressions, OperandsAreConvertedToTheTypeTheirConsumerTakes) {
+  struct Case {
+    const char* label;
+    Statement statement;
+    std::string line;
+  };
+  std::vector<Case> cases;
+  cases.push_back({"float into an untyped local", let("u", std::nullopt, num("2.5")),
+                   "(local.set $u (i32.trunc_sat_f64_s (f64.const 2.5)))"});
+  cases.push_back({"integer into a float local", assign("d", num("3")),
+                   "(local.set $d (f64.convert_i32_s (i32.const 3)))"});
+  cases.push_back({"float operand of an operator", assign("i", bin(ident("d"), Op::Add, num("1"))),
+                   "(local.set $i (i32.add (i32.trunc_sat_f64_s (local.get $d)) (i32.const 1)))"});
+  cases.push_back({"argument for a float parameter", expr(call("half", {ident("i")})),
+                   "(call $0 (f64.convert_i32_s (local.get $i)))"});
+  cases.push_back({"void call used as a value", assign("i", call("effect")),
+                   "(local.set $i (block (result i32) (call $1) (i32.const 0)))"});
+  cases.push_back(
+      {"float condition", if_(ident("d"), {}), "(if (i32.trunc_sat_f64_s (local.get $d))"});
+  cases.push_back({"increment of a float variable", assign("d", method(ident("d"), "getUp")),
+                   "(local.set $d (block (result f64) (i32.trunc_sat_f64_s (local.get $d)) "
+                   "(i32.const 1) i32.add f64.convert_i32_s local.tee $d))"});
+  cases.push_back({"float returned from an i32 function", ret(ident("d")),
+                   "(return (i32.trunc_sat_f64_s (local.get $d)))"});
+  for (Case& c : cases) {
+    Program program;
+    program.push_back(function("half", {{"x", Kind::MultiF}}, Kind::SingleF, {ret(ident("x"))}));
+    program.push_back(function("effect", {}, Kind::Void, {}));
+    program.push_back(function("f", {{"d", Kind::SingleF}, {"i", Kind::Int}}, Kind::Int,
+                               {std::move(c.statement)}));
+    std::string text = functions_text(program);
+    EXPECT_NE(text.find("    " + c.line + "\n"), std::string::npos) << c.label << "\n" << text;
   }
 }
 
@@ -697,6 +734,12 @@ TEST(WasmValidity, EveryFormOfTheSubsetAssembles) {
            method(method(method(db(), "table", {str("users")}), "where", {str("id"), num("1")}),
                   "find")),
        expr(method(method(db(), "table", {str("t")}), "delete"))}));
+  program.push_back(function(
+      "mix", {{"d", Kind::MultiF}}, Kind::SingleF,
+      {let("u", std::nullopt, num("2.5")), let("w", OvraType(Kind::MultiF), ident("u")),
+       expr(method(ident("w"), "toUp")), expr(method(ident("d"), "getDn", {ident("w")})),
+       assign("u", call("noop")), if_(ident("d"), {ret(bin(ident("d"), Op::Divide, ident("w")))}),
+       expr(call("add", {ident("d"), num("0.5")}))}));
   Result<std::string> text = generate_wasm_module(program);
   ASSERT_TRUE(text) << text.error().to_string();
   std::string diagnostics;
