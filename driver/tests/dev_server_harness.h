@@ -96,16 +96,18 @@ inline RawResponse raw_exchange(std::uint16_t port, const std::string& request) 
   return response;
 }
 
-// "GET /x HTTP/1.1" with a Host, "Connection: close", any extra header lines and a body (whose
-// Content-Length is added when it is not empty).
+// "GET /x HTTP/1.1" with a Host, "Connection: close", any extra header lines and a body with its
+// Content-Length.
 inline std::string raw_request(const std::string& method, const std::string& target,
                                const std::string& extra_headers = "",
                                const std::string& body = "") {
   std::string text =
       method + " " + target + " HTTP/1.1\r\nHost: 127.0.0.1\r\nConnection: close\r\n";
   text += extra_headers;
-  if (!body.empty())
+  // Like a browser, give an empty POST, PUT or PATCH an explicit zero length.
+  if (!body.empty() || method == "POST" || method == "PUT" || method == "PATCH") {
     text += "Content-Length: " + std::to_string(body.size()) + "\r\n";
+  }
   return text + "\r\n" + body;
 }
 
