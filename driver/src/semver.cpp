@@ -375,10 +375,14 @@ Parsed<Comparator> parse_comparator(std::string_view text) {
 std::string Version::to_string() const {
   std::string text =
       std::to_string(major) + "." + std::to_string(minor) + "." + std::to_string(patch);
-  if (!pre_release.empty())
-    text += "-" + join(pre_release);
-  if (!build.empty())
-    text += "+" + join(build);
+  if (!pre_release.empty()) {
+    text += '-';
+    text += join(pre_release);
+  }
+  if (!build.empty()) {
+    text += '+';
+    text += join(build);
+  }
   return text;
 }
 
