@@ -225,58 +225,122 @@ void Optimizer::fold_statement(Statement& statement) {
 
 // ---- Dead-code elimination ----
 
-std::vector<Statement> Optimizer::eliminate_in_block(std::vector<Statement> body) {
-  std::vector<Statement> rebuilt;
-  rebuilt.reserve(body.size());
-  for (Statement& statement : body)
-    eliminate_dead_code_in_statement(rebuilt, std::move(statement));
-  return rebuilt;
+namespace {
+
+// The branch a constant `if` is replaced by, taken out of the statement; none when the statement
+// is not an `if` whose constant condition selects a branch.
+std::optional<std::vector<Statement>> take_selected_branch(Statement& statement) {
+  auto* if_statement = statement.as<IfStatement>();
+  if (!if_statement)
+    return std::nullopt;
+  std::optional<bool> taken = constant_condition(if_statement->condition);
+  if (!taken)
+    return std::nullopt;
+  if (*taken)
+    return std::move(if_statement->then_branch);
+  if (if_statement->else_branch)
+    return std::move(*if_statement->else_branch);
+  return std::nullopt;
 }
 
-void Optimizer::eliminate_until_return(std::vector<Statement>& output,
-                                       std::vector<Statement> body) {
-  for (Statement& statement : body) {
-    if (statement.is<ReturnStatement>()) {
-      output.push_back(std::move(statement));
-      return;
+bool selects_branch(const Statement& statement) {
+  const auto* if_statement = statement.as<IfStatement>();
+  if (!if_statement)
+    return false;
+  std::optional<bool> taken = constant_condition(if_statement->condition);
+  return taken && (*taken || if_statement->else_branch);
+}
+
+}  // namespace
+
+bool Optimizer::eliminate_in_place(Statement& statement) {
+  if (auto* function = statement.as<FunctionDeclaration>()) {
+    eliminate_dead_code_in_list(function->body, ReturnRule::EndAtReturn);
+  } else if (auto* if_statement = statement.as<IfStatement>()) {
+    // A constant condition that gets here is false, with no else-branch to take its place.
+    if (constant_condition(if_statement->condition))
+      return false;
+    eliminate_dead_code_in_list(if_statement->then_branch, ReturnRule::None);
+    if (if_statement->else_branch) {
+      eliminate_dead_code_in_list(*if_statement->else_branch, ReturnRule::None);
     }
-    eliminate_dead_code_in_statement(output, std::move(statement));
+  } else if (auto* while_statement = statement.as<WhileStatement>()) {
+    if (constant_condition(while_statement->condition) == false)
+      return false;
+    eliminate_dead_code_in_list(while_statement->body, ReturnRule::None);
+  } else if (auto* for_loop = statement.as<ForLoopStatement>()) {
+    if (for_loop->condition && constant_condition(*for_loop->condition) == false) {
+      // The loop never runs, but its variable is still declared.
+      if (!for_loop->init)
+        return false;
+      VariableDeclaration init = std::move(*for_loop->init);
+      statement.node = std::move(init);
+      return true;
+    }
+    eliminate_dead_code_in_list(for_loop->body, ReturnRule::None);
   }
+  return true;
 }
 
 void Optimizer::eliminate_dead_code_in_statement(std::vector<Statement>& output,
                                                  Statement statement) {
-  if (auto* function = statement.as<FunctionDeclaration>()) {
-    std::vector<Statement> body = std::move(function->body);
-    function->body.clear();
-    eliminate_until_return(function->body, std::move(body));
-  } else if (auto* if_statement = statement.as<IfStatement>()) {
-    if (std::optional<bool> taken = constant_condition(if_statement->condition)) {
-      if (*taken) {
-        eliminate_until_return(output, std::move(if_statement->then_branch));
-      } else if (if_statement->else_branch) {
-        eliminate_until_return(output, std::move(*if_statement->else_branch));
-      }
-      return;
-    }
-    if_statement->then_branch = eliminate_in_block(std::move(if_statement->then_branch));
-    if (if_statement->else_branch) {
-      *if_statement->else_branch = eliminate_in_block(std::move(*if_statement->else_branch));
-    }
-  } else if (auto* while_statement = statement.as<WhileStatement>()) {
-    if (constant_condition(while_statement->condition) == false)
-      return;
-    while_statement->body = eliminate_in_block(std::move(while_statement->body));
-  } else if (auto* for_loop = statement.as<ForLoopStatement>()) {
-    if (for_loop->condition && constant_condition(*for_loop->condition) == false) {
-      // The loop never runs, but its variable is still declared.
-      if (for_loop->init)
-        output.emplace_back(std::move(*for_loop->init));
-      return;
-    }
-    for_loop->body = eliminate_in_block(std::move(for_loop->body));
+  if (std::optional<std::vector<Statement>> branch = take_selected_branch(statement)) {
+    eliminate_dead_code_in_list(*branch, ReturnRule::EndAtReturn);
+    for (Statement& spliced : *branch)
+      output.push_back(std::move(spliced));
+    return;
   }
-  output.push_back(std::move(statement));
+  if (eliminate_in_place(statement))
+    output.push_back(std::move(statement));
+}
+
+// Most lists only lose statements, so they are compacted where they stand; from the first
+// spliced branch on, which may put several statements in the place of one, the rest of the list
+// is moved into a new one.
+void Optimizer::eliminate_dead_code_in_list(std::vector<Statement>& list, ReturnRule rule) {
+  std::size_t write = 0;
+  std::size_t read = 0;
+  bool ended = false;
+  for (; read < list.size() && !ended; ++read) {
+    Statement& statement = list[read];
+    ended = rule != ReturnRule::None && statement.is<ReturnStatement>();
+    if (!ended) {
+      if (selects_branch(statement))
+        break;
+      if (!eliminate_in_place(statement))
+        continue;
+    }
+    if (write != read)
+      list[write] = std::move(statement);
+    ++write;
+  }
+  if (ended || read == list.size()) {
+    list.erase(list.begin() + static_cast<std::ptrdiff_t>(write), list.end());
+    return;
+  }
+
+  std::vector<Statement> rebuilt;
+  rebuilt.reserve(list.size());
+  for (std::size_t i = 0; i < write; ++i)
+    rebuilt.push_back(std::move(list[i]));
+  for (; read < list.size(); ++read) {
+    Statement& statement = list[read];
+    if (rule != ReturnRule::None && statement.is<ReturnStatement>()) {
+      rebuilt.push_back(std::move(statement));
+      break;
+    }
+    const std::size_t first_new = rebuilt.size();
+    eliminate_dead_code_in_statement(rebuilt, std::move(statement));
+    if (rule == ReturnRule::EndAtProducedReturn) {
+      bool returned = false;
+      for (std::size_t i = first_new; i < rebuilt.size(); ++i) {
+        returned = returned || rebuilt[i].is<ReturnStatement>();
+      }
+      if (returned)
+        break;
+    }
+  }
+  list = std::move(rebuilt);
 }
 
 // ---- Walks without effect ----
@@ -350,40 +414,18 @@ Program Optimizer::optimize(Program program) {
       fold_block(function->body);
   }
 
-  Program optimized;
-  optimized.reserve(program.size());
+  eliminate_dead_code_in_list(program, ReturnRule::None);
+  // An exported body also ends at a return that a constant `if` left in its place.
   for (Statement& statement : program) {
-    eliminate_dead_code_in_statement(optimized, std::move(statement));
-  }
-  program.clear();
-
-  // An exported body ends at its first return, also one that a constant `if` left in its place.
-  for (Statement& statement : optimized) {
-    FunctionDeclaration* function = exported_function(statement);
-    if (!function)
-      continue;
-    std::vector<Statement> body = std::move(function->body);
-    function->body.clear();
-    for (Statement& body_statement : body) {
-      if (body_statement.is<ReturnStatement>()) {
-        function->body.push_back(std::move(body_statement));
-        break;
-      }
-      std::size_t first_new = function->body.size();
-      eliminate_dead_code_in_statement(function->body, std::move(body_statement));
-      bool returned = false;
-      for (std::size_t i = first_new; i < function->body.size(); ++i) {
-        returned = returned || function->body[i].is<ReturnStatement>();
-      }
-      if (returned)
-        break;
+    if (FunctionDeclaration* function = exported_function(statement)) {
+      eliminate_dead_code_in_list(function->body, ReturnRule::EndAtProducedReturn);
     }
   }
 
-  for (const Statement& statement : optimized)
+  for (const Statement& statement : program)
     analyze_statement_escapes(statement);
   InlineCandidates candidates;
-  for (const Statement& statement : optimized) {
+  for (const Statement& statement : program) {
     const auto* function = statement.as<FunctionDeclaration>();
     if (!function)
       continue;
@@ -393,9 +435,9 @@ Program Optimizer::optimize(Program program) {
     }
     candidates[function->name] = size;
   }
-  for (const Statement& statement : optimized)
+  for (const Statement& statement : program)
     inline_statement(statement, candidates);
-  return optimized;
+  return program;
 }
 
 }  // namespace ovra

@@ -28,9 +28,18 @@ class Optimizer {
   Expression fold_expression_recursive(Expression expression);
   void fold_expression_in_place(Expression& expression);
 
+  // Where a statement list ends at a `return`.
+  enum class ReturnRule {
+    None,                 // top level, if branches and loop bodies: nothing ends the list
+    EndAtReturn,          // function bodies and spliced branches: a return statement of the list
+    EndAtProducedReturn,  // exported function bodies: also a return a spliced branch left behind
+  };
+
   // Appends to `output` what remains of `statement`: nothing, the statement with its nested
   // bodies rebuilt, or the statements of the branch a constant condition selects.
   void eliminate_dead_code_in_statement(std::vector<Statement>& output, Statement statement);
+  // Rebuilds a statement list in place, statement by statement, under `rule`.
+  void eliminate_dead_code_in_list(std::vector<Statement>& list, ReturnRule rule);
 
   // The walks that follow elimination; none of them changes the program.
   void analyze_statement_escapes(const Statement& statement);
@@ -39,9 +48,9 @@ class Optimizer {
 
  private:
   void fold_block(std::vector<Statement>& body);
-  std::vector<Statement> eliminate_in_block(std::vector<Statement> body);
-  // Processes statements until one of them is a return, which is kept and ends the list.
-  void eliminate_until_return(std::vector<Statement>& output, std::vector<Statement> body);
+  // Rebuilds the nested bodies of a statement that stays where it is; false when the statement
+  // disappears. Constant ifs that splice a branch are handled by the callers.
+  bool eliminate_in_place(Statement& statement);
 };
 
 }  // namespace ovra
