@@ -62,7 +62,7 @@ for lines in "${sizes[@]}"; do
   best_ms=
   peak_kib=0
   for ((run = 0; run < runs; run++)); do
-    read -r ms kib < <(measure "$ovrac" "$source_file" "$output_file" 3>&1)
+    read -r ms kib < <(measure "$ovrac" "$source_file" 3>&1)
     if [ -z "$best_ms" ] || [ "$ms" -lt "$best_ms" ]; then best_ms=$ms; fi
     if [ "$kib" -gt "$peak_kib" ]; then peak_kib=$kib; fi
   done
