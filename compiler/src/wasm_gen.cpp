@@ -226,26 +226,12 @@ bool is_decimal_number(std::string_view text) {
   return i == text.size();
 }
 
-// A statement list that cannot complete normally: it contains a return, or an if whose two
-// branches both cannot complete.
-bool always_returns(const std::vector<Statement>& body);
-
-bool always_returns(const Statement& statement) {
-  if (statement.is<ReturnStatement>())
-    return true;
-  if (const auto* branch = statement.as<IfStatement>()) {
-    return branch->else_branch && always_returns(branch->then_branch) &&
-           always_returns(*branch->else_branch);
-  }
-  return false;
-}
-
-bool always_returns(const std::vector<Statement>& body) {
-  for (const Statement& statement : body) {
-    if (always_returns(statement))
-      return true;
-  }
-  return false;
+// True when the body contains a return as one of its own statements: then its end is
+// unreachable for the validator. Returns nested in branches or loops do not count, since the
+// validator treats the end of every block as reachable.
+bool ends_unreachable(const std::vector<Statement>& body) {
+  return std::any_of(body.begin(), body.end(),
+                     [](const Statement& statement) { return statement.is<ReturnStatement>(); });
 }
 
 // Declarations in source order, descending into branches and loop bodies but not into nested
@@ -441,7 +427,7 @@ Status WasmGenerator::generate_function(const FunctionDeclaration& declaration) 
   write(body);
   if (scope_.result == WasmType::None) {
     line("nop");
-  } else if (!always_returns(declaration.body)) {
+  } else if (!ends_unreachable(declaration.body)) {
     // The end of the body is reachable: leave a zero so the function still has its result.
     line(zero_of(scope_.result));
   }

@@ -242,10 +242,15 @@ TEST(WasmModule, ResultFunctionWhoseEndIsReachableEndsWithZero) {
                    {if_(ident("c"), {ret(num("1"))})},
                    Kind::Int,
                    "    )\n    (i32.const 0)\n"});
+  // The validator treats the end of an if as reachable even when both branches return.
   cases.push_back({"if with both branches returning",
                    {if_(ident("c"), {ret(num("1"))}, Body{ret(num("2"))})},
                    Kind::Int,
-                   "    )\n"});
+                   "    )\n    (i32.const 0)\n"});
+  cases.push_back({"return directly in the body",
+                   {while_(ident("c"), {}), ret(num("1"))},
+                   Kind::Int,
+                   "    )\n    (return (i32.const 1))\n"});
   cases.push_back(
       {"while", {while_(ident("c"), {ret(num("1"))})}, Kind::MultiF, "    )\n    (f64.const 0)\n"});
   cases.push_back({"empty body", {}, Kind::Int, "    (i32.const 0)\n"});
@@ -734,6 +739,8 @@ TEST(WasmValidity, EveryFormOfTheSubsetAssembles) {
            method(method(method(db(), "table", {str("users")}), "where", {str("id"), num("1")}),
                   "find")),
        expr(method(method(db(), "table", {str("t")}), "delete"))}));
+  program.push_back(function("pick", {{"c", Kind::Bool}}, Kind::Int,
+                             {if_(ident("c"), {ret(num("1"))}, Body{ret(num("2"))})}));
   program.push_back(function(
       "mix", {{"d", Kind::MultiF}}, Kind::SingleF,
       {let("u", std::nullopt, num("2.5")), let("w", OvraType(Kind::MultiF), ident("u")),
