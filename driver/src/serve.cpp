@@ -117,11 +117,11 @@ void print_line(std::ostream& stream, const std::string& line) {
   stream << (line + "\n") << std::flush;
 }
 
+// `last_seen` is the source's time as start-up read it, before this thread existed: read here,
+// it could already include an edit made while the thread was waiting to be scheduled, and that
+// edit would never be built.
 void watch_and_rebuild(std::shared_ptr<SharedCells> cells, std::string input, std::string output,
-                       std::string target_name) {
-  ModificationTime last_seen = modification_time_of(input);
-  if (cells->stopping.load())
-    return;
+                       std::string target_name, ModificationTime last_seen) {
   if (!last_seen.ok) {
     print_line(std::cerr,
                "Failed to read metadata in serve watcher: " + errno_text(last_seen.error_number));
@@ -377,13 +377,14 @@ Status DevServer::start() {
       settings.input, settings.output, settings.target_name, settings.type_check);
   if (!first_build.ok())
     return std::move(first_build).error();
-  if (!modification_time_of(settings.input).ok) {
+  const ModificationTime source_time = modification_time_of(settings.input);
+  if (!source_time.ok) {
     return CompilerError::io("Input file does not exist: " + settings.input);
   }
 
   try {
     std::thread(watch_and_rebuild, impl_->cells, settings.input, settings.output,
-                settings.target_name)
+                settings.target_name, source_time)
         .detach();
   } catch (const std::system_error& error) {
     return CompilerError::io(std::string("Failed to start watcher thread: ") + error.what());
