@@ -73,28 +73,28 @@ std::string zero_of(WasmType type) {
   return zero;
 }
 
-// Wraps the text of one folded instruction that leaves `from` so that it leaves `to`. Floats
-// are truncated with saturation, so no conversion can trap.
-std::string converted(std::string text, WasmType from, WasmType to) {
+// The text around one folded instruction that leaves `from` so that it leaves `to`. Floats are
+// truncated with saturation, so no conversion can trap.
+struct Conversion {
+  std::string before;
+  std::string after;
+};
+
+Conversion conversion(WasmType from, WasmType to) {
   if (from == to)
-    return text;
-  std::string wrapped = "(";
-  if (to == WasmType::None) {
-    wrapped += "drop ";
-    wrapped += text;
-  } else if (from == WasmType::None) {
-    wrapped += "block (result ";
-    wrapped += type_text(to);
-    wrapped += ") ";
-    wrapped += text;
-    wrapped += " ";
-    wrapped += zero_of(to);
-  } else {
-    wrapped += to == WasmType::I32 ? "i32.trunc_sat_f64_s " : "f64.convert_i32_s ";
-    wrapped += text;
+    return {};
+  if (to == WasmType::None)
+    return {"(drop ", ")"};
+  if (from == WasmType::None) {
+    std::string before = "(block (result ";
+    before += type_text(to);
+    before += ") ";
+    std::string after = " ";
+    after += zero_of(to);
+    after += ")";
+    return {std::move(before), std::move(after)};
   }
-  wrapped += ")";
-  return wrapped;
+  return {to == WasmType::I32 ? "(i32.trunc_sat_f64_s " : "(f64.convert_i32_s ", ")"};
 }
 
 bool is_identifier_char(unsigned char c) {
@@ -664,12 +664,17 @@ Status WasmGenerator::generate_expression(const Expression& expression) {
 }
 
 Status WasmGenerator::emit_operand(const Expression& expression, WasmType wanted) {
-  std::string outer = std::exchange(output_, {});
+  // Written in place and wrapped afterwards only when a conversion is needed, so that deep
+  // operator chains are not copied once per level.
+  const std::size_t start = output_.size();
   Result<WasmType> type = emit_expression(expression);
-  std::string text = std::exchange(output_, std::move(outer));
   if (!type)
     return std::move(type).error();
-  write(converted(std::move(text), type.value(), wanted));
+  if (type.value() != wanted) {
+    Conversion wrap = conversion(type.value(), wanted);
+    output_.insert(start, wrap.before);
+    output_ += wrap.after;
+  }
   return Unit{};
 }
 
@@ -762,12 +767,12 @@ Result<WasmType> WasmGenerator::emit_call(const FunctionCall& call) {
 Result<WasmType> WasmGenerator::emit_method_call(const MethodCall& call) {
   if (is_increment_method(call.method_name)) {
     // Wrapped in a block so that the sequence is one operand.
-    std::string outer = std::exchange(output_, {});
+    const std::size_t start = output_.size();
     Result<WasmType> type = emit_increment(call);
-    std::string sequence = std::exchange(output_, std::move(outer));
     if (!type)
       return type;
-    write("(block (result " + std::string(type_text(type.value())) + ") " + sequence + ")");
+    output_.insert(start, "(block (result " + std::string(type_text(type.value())) + ") ");
+    write(")");
     return type;
   }
   if (is_ovra_db_call(call)) {

@@ -13,6 +13,7 @@
 #include <unistd.h>
 
 #include "ast.h"
+#include "compiler.h"
 #include "wasm_gen.h"
 
 namespace ovra {
@@ -689,6 +690,32 @@ TEST(WasmErrors, NestedDeclarationsAndTopLevelStatementsAreNotTranslated) {
                 ClassDeclaration{{}, "C", {}},
                 ImportDeclaration{{}, std::nullopt, {}, "m", std::nullopt, false}}));
   EXPECT_EQ(functions_text(program), "  (func $0\n    nop\n  )\n\n");
+}
+
+// Deep trees from the parser: the generator must neither exhaust the pipeline's stack nor copy
+// an operand chain once per level.
+TEST(WasmModule, DeepTreesFromSourceCompile) {
+  constexpr int kTerms = 100000;
+  std::string chain = "func f(a: int): int {\n  back a";
+  for (int i = 1; i < kTerms; ++i)
+    chain += " + a.getUp()";
+  chain += ";\n}\n";
+  Result<std::string> text = Compiler::compile(CompileTarget::Wasm, chain);
+  ASSERT_TRUE(text) << text.error().to_string();
+  EXPECT_NE(text.value().find("(return (i32.add (i32.add (i32.add"), std::string::npos);
+
+  constexpr int kLevels = 1000;
+  std::string nested = "func g(a: int): int {\n";
+  for (int i = 0; i < kLevels; ++i)
+    nested += "while (a < 10) {\n";
+  nested += "a = a + 1;\n";
+  for (int i = 0; i < kLevels; ++i)
+    nested += "}\n";
+  nested += "back a;\n}\n";
+  text = Compiler::compile(CompileTarget::Wasm, nested);
+  ASSERT_TRUE(text) << text.error().to_string();
+  EXPECT_NE(text.value().find(std::string(2 * (kLevels * 3 + 1), ' ') + "(local.set $a"),
+            std::string::npos);
 }
 
 // ---- Validity ----
