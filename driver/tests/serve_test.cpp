@@ -271,6 +271,43 @@ TEST_F(DevServerTest, VersionStampMovesExactlyWhenTheOutputIsReplaced) {
   EXPECT_EQ(version(), second);
 }
 
+// One worker answers every connection in turn, so a client that holds a connection open must
+// not hold back everyone else for long: an idle kept-alive connection, a silent one and a
+// request cut off halfway are each given up after a short timeout.
+TEST_F(DevServerTest, StalledConnectionsDoNotHoldOthersBack) {
+  RunningDevServer server(settings("app.js", "js"));
+  ASSERT_TRUE(server.start_status().ok());
+  auto open_connection = [&](const std::string& first_bytes, bool read_answer) {
+    const int sock = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+    sockaddr_in address{};
+    address.sin_family = AF_INET;
+    address.sin_port = htons(server.port());
+    ::inet_pton(AF_INET, "127.0.0.1", &address.sin_addr);
+    EXPECT_EQ(::connect(sock, reinterpret_cast<sockaddr*>(&address), sizeof address), 0);
+    ::send(sock, first_bytes.data(), first_bytes.size(), MSG_NOSIGNAL);
+    if (read_answer) {
+      char buffer[4096];
+      EXPECT_GT(::recv(sock, buffer, sizeof buffer, 0), 0);
+    }
+    return sock;
+  };
+  const std::vector<std::tuple<std::string, std::string, bool>> stalls = {
+      {"idle keep-alive", "GET /__stats HTTP/1.1\r\nHost: x\r\n\r\n", true},
+      {"silent", "", false},
+      {"half a request", "GET /__stats HTTP/1.1\r\nHo", false},
+  };
+  for (const auto& [label, first_bytes, read_answer] : stalls) {
+    const int stalled = open_connection(first_bytes, read_answer);
+    std::this_thread::sleep_for(std::chrono::milliseconds(50));
+    const auto started = std::chrono::steady_clock::now();
+    const RawResponse other = raw_exchange(server.port(), raw_request("GET", "/__errors"));
+    const auto waited = std::chrono::steady_clock::now() - started;
+    EXPECT_EQ(other.status, 200) << label;
+    EXPECT_LT(waited, std::chrono::milliseconds(3500)) << label;
+    ::close(stalled);
+  }
+}
+
 TEST_F(DevServerTest, FirstBuildFailureStopsStartUp) {
   write_text(input_, "let x = ;\n");
   const ServeSettings s = settings("app.js", "js");
