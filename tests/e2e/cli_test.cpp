@@ -167,12 +167,16 @@ TEST(DefaultBuild, OutputNamingAndTargetChoice) {
     EXPECT_EQ(watch.out(), "Watching app.ovra -> " + c.output + " (target = " + c.target +
                                ") ... Press Ctrl+C to exit.\n");
 
-    // The default build writes the same path (the WebAssembly and LLVM back ends are exercised
-    // by their own fixtures).
-    if (c.target == "js" || c.target == "ts") {
-      expect_run(args, {0, "Compilation successful: app.ovra -> " + c.output + "\n", ""},
-                 in_directory(dir.path()));
-      EXPECT_TRUE(fs::exists(dir / c.output)) << c.output;
+    // The default build writes the same path, in the format of that target.
+    expect_run(args, {0, "Compilation successful: app.ovra -> " + c.output + "\n", ""},
+               in_directory(dir.path()));
+    const std::string output = read_text(dir / c.output);
+    if (c.target == "wasm") {
+      EXPECT_TRUE(output.starts_with("(module")) << c.output << ":\n" << output;
+    } else if (c.target == "llvm") {
+      EXPECT_NE(output.find("define "), std::string::npos) << c.output << ":\n" << output;
+    } else {
+      EXPECT_EQ(output, "") << c.output;  // an empty program is empty JavaScript or TypeScript
     }
   }
 }

@@ -59,12 +59,16 @@ TEST_F(WatchMode, RebuildsAfterEditsAndKeepsOldOutputOnFailure) {
   ASSERT_TRUE(fs::exists(dir_ / "app.js"));
   const std::string first_output = read_text(dir_ / "app.js");
 
-  // A broken edit: the failure is reported and the previous output stays as it was.
+  // A broken edit: the diagnostic is reported and the previous output stays as it was.
   write_text(dir_ / "app.js", first_output + "// marker left by the test\n");
-  edit("let s = 1;\n\xff\n");
-  ASSERT_TRUE(watch->wait_for(
-      "Recompilation failed: IO error: Failed to read file: invalid UTF-8 at byte offset 11\n",
-      kRebuildWait, /*in_err=*/true))
+  edit("let s = 1\nlet t = 2;\n");
+  ASSERT_TRUE(
+      watch->wait_for("Recompilation failed: Syntax error at 2:1: Expected Semicolon\n\n"
+                      "   1 | let s = 1\n"
+                      "   2 | let t = 2;\n"
+                      "     | ^^^^^^^^^^\n"
+                      "\n",
+                      kRebuildWait, /*in_err=*/true))
       << watch->err();
   EXPECT_EQ(read_text(dir_ / "app.js"), first_output + "// marker left by the test\n");
 
