@@ -1,5 +1,6 @@
 #include "codegen.h"
 
+#include <algorithm>
 #include <variant>
 
 namespace ovra {
@@ -62,6 +63,14 @@ std::string_view default_value_text(const std::optional<OvraType>& type) {
       return "undefined";
   }
   return "undefined";
+}
+
+// Whether the statement's text declares a name in the JavaScript scope it stands in.
+bool declares_binding(const Statement& statement) {
+  return statement.is<VariableDeclaration>() || statement.is<FunctionDeclaration>() ||
+         statement.is<ClassDeclaration>() || statement.is<CrobDeclaration>() ||
+         statement.is<CrobEncapsulatedDeclaration>() || statement.is<OutStatement>() ||
+         statement.is<ImportDeclaration>() || statement.is<ExportDeclaration>();
 }
 
 }  // namespace
@@ -317,8 +326,19 @@ void CodeGenerator::visit_statement(const Statement& statement) {
             write("[");
             visit_expression(*s.array_access.index);
             write("];\n");
-            for (const Statement& inner : s.body)
-              visit_statement(inner);
+            // The body has a scope of its own while the binding outlives it. A body that
+            // declares names gets a block, so that two sibling bodies declaring the same name
+            // do not redeclare it in one JavaScript scope.
+            if (std::any_of(s.body.begin(), s.body.end(), declares_binding)) {
+              write_indent();
+              write("{\n");
+              visit_block(s.body);
+              write_indent();
+              write("}\n");
+            } else {
+              for (const Statement& inner : s.body)
+                visit_statement(inner);
+            }
           },
           [&](const RmvStatement& s) {
             write_indent();

@@ -301,6 +301,13 @@ TEST(CodegenStatements, EveryFormInBothTargets) {
                      WhileStatement{{}, boolean(true), std::move(loop_body)},
                      "while (true) {\n  const x = xs[i];\n  f(x);\n  i = (i + 1);\n}\n", nullptr});
   }
+  {
+    std::vector<Statement> out_body;
+    out_body.push_back(var("twice", std::nullopt, bin(id("x"), Op::Multiply, num("2"))));
+    cases.push_back({"out whose body declares a name puts the body in a block",
+                     OutStatement{{}, access("xs", num("0")), "x", std::move(out_body)},
+                     "const x = xs[0];\n{\n  let twice = (x * 2);\n}\n", nullptr});
+  }
   cases.push_back({"class fields carry no types",
                    ClassDeclaration{{}, "Point", {{"x", type(K::Int)}, {"y", type(K::Str)}}},
                    "class Point {\n  x;\n  y;\n}\n", nullptr});
