@@ -196,7 +196,8 @@ class TypeCheck : public ::testing::Test {
 };
 
 TEST_F(TypeCheck, PassingAndFailingChecks) {
-  write_text(dir_ / "app.ovra", "");
+  // A real program, runtime prelude included, passes the checker.
+  fs::copy_file(source_dir() / "examples/hello.ovra", dir_ / "app.ovra");
   expect_run({"app.ovra", "--ts", "--tsc"},
              {0,
               "Running TypeScript checker: tsc app.ts\n"
