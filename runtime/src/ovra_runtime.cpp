@@ -76,6 +76,13 @@ struct ovra_rt_object {
 namespace {
 
 int64_t live_objects = 0;
+
+// Generated code boxes every int it prints or stores and never releases the box, so the boxes of
+// small ints are shared and immortal: a loop that prints its counter does not grow memory.
+// Boxes are never changed after they are made, which makes sharing them safe.
+constexpr int32_t kSharedIntMin = -128;
+constexpr int32_t kSharedIntMax = 1023;
+ovra_rt_value shared_ints[kSharedIntMax - kSharedIntMin + 1];
 FILE* input_override = nullptr;
 FILE* output_override = nullptr;
 
@@ -869,6 +876,15 @@ ovra_rt_value* ovra_rt_value_from_string(ovra_rt_string* text) {
 }
 
 ovra_rt_value* ovra_rt_value_from_int(int32_t number) {
+  if (number >= kSharedIntMin && number <= kSharedIntMax) {
+    ovra_rt_value& shared = shared_ints[number - kSharedIntMin];
+    if (shared.header.magic != kMagic) {
+      shared.header = Header{kMagic, Kind::Value, kImmortal};
+      shared.tag = Tag::Int;
+      shared.int_value = number;
+    }
+    return &shared;
+  }
   ovra_rt_value* value = make_value(Tag::Int);
   value->int_value = number;
   return value;

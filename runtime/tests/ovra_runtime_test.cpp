@@ -510,6 +510,28 @@ TEST_F(Runtime, PointersTheLibraryDidNotMakeCountAsNull) {
   ovra_rt_release(text);
 }
 
+TEST_F(Runtime, SmallIntBoxesAreSharedAndSurviveReleases) {
+  const int64_t before = ovra_runtime_live_objects();
+  ovra_rt_value* first = ovra_rt_value_from_int(7);
+  ovra_rt_value* second = ovra_rt_value_from_int(7);
+  EXPECT_EQ(first, second);
+  for (int i = 0; i < 3; ++i)
+    ovra_rt_release(first);  // more releases than references: still there
+  EXPECT_EQ(ovra_rt_value_to_int(second), 7);
+  EXPECT_EQ(ovra_runtime_live_objects(), before);
+  // Outside the shared range every box is its own object.
+  for (int32_t number : {-129, 1024, INT32_MAX, INT32_MIN}) {
+    ovra_rt_value* a = ovra_rt_value_from_int(number);
+    ovra_rt_value* b = ovra_rt_value_from_int(number);
+    EXPECT_NE(a, b);
+    EXPECT_EQ(ovra_rt_value_to_int(b), number);
+    ovra_rt_release(a);
+    ovra_rt_release(b);
+  }
+  for (int32_t number : {-128, 0, 1023})
+    EXPECT_EQ(ovra_rt_value_to_int(ovra_rt_value_from_int(number)), number);
+}
+
 // ---- The archive as executables link it ----------------------------------------------------
 
 std::string command_output(const std::string& command, int* status) {
