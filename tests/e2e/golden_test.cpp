@@ -1,12 +1,14 @@
 // The golden fixture runner. Every tests/fixtures/<area>/<name>.ovra is one test case:
 //
 // - An optional first line "// ARGS: <arguments>" gives the arguments after the output path.
-// - The fixture is compiled with `ovrac <name>.ovra <name>.<ext> ARGS` inside a scratch copy of
-//   its directory, so that every path in a message is the same on every machine; <ext> follows
-//   the last target flag in ARGS (js, ts, wat, ll).
+// - The fixture is compiled with `ovrac <name>.ovra <name>.<ext> ARGS` in a scratch directory
+//   holding a copy of it, so that every path in a message is the same on every machine; <ext>
+//   follows the last target flag in ARGS (js, ts, wat, ll). The repository's tsc is first on
+//   the search path, for fixtures that pass --tsc.
 // - <name>.<ext> beside the fixture is the expected output, compared whole.
-// - fail_<name>.ovra must exit with status 1, write no output, and print exactly
-//   fail_<name>.stderr on standard error.
+// - fail_<name>.ovra must exit with status 1 and print exactly fail_<name>.stderr on standard
+//   error; it must write no output unless the failure is the --tsc check, which runs on the
+//   written file.
 // - When <name>.node.stdout exists, node runs the JavaScript output and its standard output is
 //   compared with that file.
 //
@@ -215,12 +217,20 @@ TEST_P(GoldenTest, MatchesExpectation) {
 
   std::vector<std::string> command{input_name, output_name};
   command.insert(command.end(), arguments.begin(), arguments.end());
-  const ProcessResult result = run_ovrac(command, in_directory(scratch.path()));
+  ProcessOptions options = in_directory(scratch.path());
+  const char* path = std::getenv("PATH");
+  options.env.push_back({"PATH", (source_dir() / "tests/node/node_modules/.bin").string() + ":" +
+                                     (path != nullptr ? path : "/usr/bin:/bin")});
+  const ProcessResult result = run_ovrac(command, options);
   ASSERT_FALSE(result.timed_out) << "ovrac did not finish";
 
   if (must_fail) {
     EXPECT_EQ(result.exit_code, 1) << "stdout:\n" << result.out << "stderr:\n" << result.err;
-    EXPECT_FALSE(fs::exists(scratch / output_name)) << "a failed build wrote " << output_name;
+    const bool type_checked =
+        std::find(arguments.begin(), arguments.end(), "--tsc") != arguments.end();
+    if (!type_checked) {
+      EXPECT_FALSE(fs::exists(scratch / output_name)) << "a failed build wrote " << output_name;
+    }
     expect_matches_file(directory / (stem + ".stderr"), result.err, "standard error");
     return;
   }
