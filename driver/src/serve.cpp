@@ -423,6 +423,9 @@ Status DevServer::start() {
           return httplib::Server::HandlerResponse::Unhandled;
         }
         impl->answer(request, response);
+        // The library has not read a body of these requests, so the connection cannot carry
+        // another one after this answer.
+        response.set_header("Connection", "close");
         return httplib::Server::HandlerResponse::Handled;
       });
 

@@ -174,6 +174,8 @@ TEST_F(ProxyTest, BackendAnswersAndFailures) {
     EXPECT_EQ(refused.body, "Method not allowed for proxy") << method;
     EXPECT_EQ(refused.header("Content-Type"), "text/plain; charset=UTF-8") << method;
     EXPECT_FALSE(refused.header("Access-Control-Allow-Origin")) << method;
+    // Their body is never read, so the client must not send another request on the connection.
+    EXPECT_EQ(refused.header("Connection"), "close") << method;
   }
   EXPECT_EQ(backend.seen().size(), before);
 

@@ -129,6 +129,30 @@ TEST(ServeCycle, RebuildsShowDurationsAndErrors) {
   EXPECT_EQ(serve.err().find("ran-"), std::string::npos);
 }
 
+// A source that disappears is reported at every poll and rebuilt once it is back and newer.
+TEST(ServeCycle, VanishedSourceIsReportedUntilItReturns) {
+  TempDir dir;
+  const fs::path source = dir / "app.ovra";
+  const fs::path output = dir / "app.js";
+  write_text(source, "document.body.setAttribute(\"data-ovra\", \"ran-1\");\n");
+  ChildProcess serve({ovrac_path(), "serve", "app.ovra", "--port=0"},
+                     {.cwd = dir.path(), .env = {kLoopback}});
+  ASSERT_TRUE(serve.wait_for("Dev server running at", 10s)) << serve.out() << serve.err();
+  const int port = announced_port(serve.out());
+
+  fs::rename(source, dir / "away.ovra");
+  const std::string line =
+      "Failed to stat input file in serve watcher: No such file or directory\n";
+  ASSERT_TRUE(serve.wait_for(line, 5s, true, 2)) << serve.err();
+  EXPECT_EQ(get(port, "/__errors"), "");
+  EXPECT_NE(get(port, "/main.js").find("ran-1"), std::string::npos);
+
+  fs::rename(dir / "away.ovra", source);
+  edit(source, output, "document.body.setAttribute(\"data-ovra\", \"ran-2\");\n");
+  ASSERT_TRUE(serve.wait_for(" ms (serve watcher)\n", 10s)) << serve.out() << serve.err();
+  EXPECT_NE(get(port, "/main.js").find("ran-2"), std::string::npos);
+}
+
 TEST(ServeStartUp, FailuresPrintOneLineAndExit1) {
   TempDir dir;
   write_text(dir / "broken.ovra", "let x = ;\n");
