@@ -142,6 +142,18 @@ TEST_F(ProxyTest, BodyRulesPerMethod) {
     EXPECT_EQ(got.values("Content-Type"), std::vector<std::string>{"application/x-test"}) << label;
   }
   EXPECT_EQ(backend.seen().size(), cases.size());
+
+  // A chunked body arrives whole and leaves with a length; the incoming Transfer-Encoding would
+  // make the backend read that body as chunks.
+  const RawResponse chunked =
+      raw_exchange(server.port(),
+                   "POST /echo HTTP/1.1\r\nHost: x\r\nConnection: close\r\n"
+                   "Transfer-Encoding: chunked\r\n\r\n4\r\npay-\r\n4\r\nload\r\n0\r\n\r\n");
+  EXPECT_EQ(chunked.status, 200);
+  const testing::SeenRequest got = backend.seen().back();
+  EXPECT_EQ(got.body, "pay-load");
+  EXPECT_EQ(got.values("Content-Length"), std::vector<std::string>{"8"});
+  EXPECT_TRUE(got.values("Transfer-Encoding").empty());
 }
 
 TEST_F(ProxyTest, BackendAnswersAndFailures) {
