@@ -1,6 +1,7 @@
 #include "codegen.h"
 
 #include <algorithm>
+#include <array>
 #include <variant>
 
 namespace ovra {
@@ -73,7 +74,39 @@ bool declares_binding(const Statement& statement) {
          statement.is<ImportDeclaration>() || statement.is<ExportDeclaration>();
 }
 
+// Words that JavaScript (in strict and module code too) does not accept as a binding name, and
+// the global constants a top-level declaration may not shadow. Ovra allows most of them as
+// identifiers; they are written with a "$" appended, which no Ovra identifier contains.
+constexpr std::array<std::string_view, 51> kJavaScriptReservedWords = {
+    "Infinity",  "NaN",      "arguments", "await",      "break",   "case",    "catch",
+    "class",     "const",    "continue",  "debugger",   "default", "delete",  "do",
+    "else",      "enum",     "eval",      "export",     "extends", "false",   "finally",
+    "for",       "function", "if",        "implements", "import",  "in",      "instanceof",
+    "interface", "let",      "new",       "null",       "package", "private", "protected",
+    "public",    "return",   "static",    "super",      "switch",  "this",    "throw",
+    "true",      "try",      "typeof",    "undefined",  "var",     "void",    "while",
+    "with",      "yield",
+};
+
 }  // namespace
+
+bool is_reserved_in_javascript(std::string_view name) {
+  return std::find(kJavaScriptReservedWords.begin(), kJavaScriptReservedWords.end(), name) !=
+         kJavaScriptReservedWords.end();
+}
+
+std::string javascript_name(std::string_view name) {
+  std::string text(name);
+  if (is_reserved_in_javascript(name))
+    text += '$';
+  return text;
+}
+
+void CodeGenerator::write_name(std::string_view name) {
+  write(name);
+  if (is_reserved_in_javascript(name))
+    write("$");
+}
 
 bool emitted_text_begins_with_minus(const Expression& expression) {
   const Expression* e = &expression;
@@ -161,7 +194,7 @@ void CodeGenerator::visit_block(const std::vector<Statement>& body) {
 
 void CodeGenerator::visit_variable_declaration(const VariableDeclaration& declaration) {
   write(declaration.is_const ? "const " : "let ");
-  write(declaration.name);
+  write_name(declaration.name);
   if (!plain_javascript_ && declaration.var_type) {
     write(": ");
     write(declaration.var_type->to_typescript());
@@ -176,13 +209,13 @@ void CodeGenerator::visit_variable_declaration(const VariableDeclaration& declar
 
 void CodeGenerator::visit_function_declaration(const FunctionDeclaration& declaration) {
   write("function ");
-  write(declaration.name);
+  write_name(declaration.name);
   write("(");
   for (std::size_t i = 0; i < declaration.parameters.size(); ++i) {
     if (i > 0)
       write(", ");
     const Parameter& parameter = declaration.parameters[i];
-    write(parameter.name);
+    write_name(parameter.name);
     if (!plain_javascript_) {
       write(": ");
       write(parameter.param_type.to_typescript());
@@ -201,7 +234,7 @@ void CodeGenerator::visit_function_declaration(const FunctionDeclaration& declar
 
 void CodeGenerator::visit_class_declaration(const ClassDeclaration& declaration) {
   write("class ");
-  write(declaration.name);
+  write_name(declaration.name);
   write(" {\n");
   ++indent_level_;
   for (const ClassField& field : declaration.fields) {
@@ -219,7 +252,7 @@ void CodeGenerator::visit_object_members(std::string_view object,
                                          const std::vector<ObjectMethod>& methods) {
   for (const ObjectField& field : fields) {
     write_indent();
-    write(object);
+    write_name(object);
     write(".");
     write(field.name);
     write(" = ");
@@ -228,14 +261,14 @@ void CodeGenerator::visit_object_members(std::string_view object,
   }
   for (const ObjectMethod& method : methods) {
     write_indent();
-    write(object);
+    write_name(object);
     write(".");
     write(method.name);
     write(" = function(");
     for (std::size_t i = 0; i < method.parameters.size(); ++i) {
       if (i > 0)
         write(", ");
-      write(method.parameters[i].name);
+      write_name(method.parameters[i].name);
     }
     write(") {\n");
     visit_block(method.body);
@@ -320,7 +353,7 @@ void CodeGenerator::visit_statement(const Statement& statement) {
           [&](const OutStatement& s) {
             write_indent();
             write("const ");
-            write(s.param_name);
+            write_name(s.param_name);
             write(" = ");
             visit_expression(*s.array_access.array);
             write("[");
@@ -354,7 +387,7 @@ void CodeGenerator::visit_statement(const Statement& statement) {
           [&](const CrobDeclaration& s) {
             write_indent();
             write("const ");
-            write(s.name);
+            write_name(s.name);
             write(" = ");
             visit_expression(s.initializer);
             write(";\n");
@@ -362,9 +395,9 @@ void CodeGenerator::visit_statement(const Statement& statement) {
           [&](const CrobEncapsulatedDeclaration& s) {
             write_indent();
             write("const ");
-            write(s.name);
+            write_name(s.name);
             write(" = new ");
-            write(s.class_name);
+            write_name(s.class_name);
             write("();\n");
             visit_object_members(s.name, s.fields, s.methods);
           },
@@ -407,7 +440,7 @@ void CodeGenerator::visit_first_argument(const std::vector<Expression>& argument
 void CodeGenerator::visit_binary(const BinaryExpression& binary, Position position) {
   const auto* target = binary.left->as<Identifier>();
   if (position == Position::Statement && target && binary.op == BinaryOperator::Equal) {
-    write(target->name);
+    write_name(target->name);
     if (target->name == "ovra")
       needs_runtime_ = true;
     write(" = ");
@@ -456,7 +489,7 @@ void CodeGenerator::visit_expression(const Expression& expression, Position posi
                  [&](const Identifier& e) {
                    if (e.name == "ovra")
                      needs_runtime_ = true;
-                   write(e.name);
+                   write_name(e.name);
                  },
                  [&](const Literal& e) {
                    std::visit(
@@ -470,7 +503,7 @@ void CodeGenerator::visit_expression(const Expression& expression, Position posi
                  [&](const UnaryExpression& e) { visit_unary(e); },
                  [&](const BinaryExpression& e) { visit_binary(e, position); },
                  [&](const FunctionCall& e) {
-                   write(e.name);
+                   write_name(e.name);
                    write("(");
                    visit_arguments(e.arguments);
                    write(")");
@@ -497,7 +530,7 @@ void CodeGenerator::visit_expression(const Expression& expression, Position posi
                  },
                  [&](const NewExpression& e) {
                    write("new ");
-                   write(e.class_name);
+                   write_name(e.class_name);
                    write("(");
                    visit_arguments(e.arguments);
                    write(")");

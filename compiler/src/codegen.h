@@ -32,6 +32,11 @@ bool method_call_text_begins_with_receiver(const MethodCall& call);
 // Whether the emitted text of `expression` starts with "-".
 bool emitted_text_begins_with_minus(const Expression& expression);
 
+// Whether JavaScript rejects `name` as a binding name (`default`, `this`, `undefined`, ...).
+bool is_reserved_in_javascript(std::string_view name);
+// The name as the emitted JavaScript writes it: reserved words get a "$" appended.
+std::string javascript_name(std::string_view name);
+
 // `text` as a double-quoted JavaScript string literal that keeps its content.
 void append_js_string_literal(std::string& out, std::string_view text);
 
@@ -51,6 +56,8 @@ class CodeGenerator {
 
   void write(std::string_view text) { output_ += text; }
   void write_indent() { output_.append(2 * indent_level_, ' '); }
+  // A variable, function, parameter or class name.
+  void write_name(std::string_view name);
 
   void visit_statement(const Statement& statement);
   void visit_block(const std::vector<Statement>& body);

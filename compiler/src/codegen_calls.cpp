@@ -242,7 +242,13 @@ void CodeGenerator::visit_import_declaration(const ImportDeclaration& declaratio
       for (std::size_t i = 0; i < declaration.named_imports.size(); ++i) {
         if (i > 0)
           write(", ");
-        write(declaration.named_imports[i]);
+        // A reserved export name is bound under another name: `import { default as default$ }`.
+        const std::string& name = declaration.named_imports[i];
+        write(name);
+        if (is_reserved_in_javascript(name)) {
+          write(" as ");
+          write_name(name);
+        }
       }
     };
     const bool has_named = !declaration.named_imports.empty();
@@ -251,12 +257,12 @@ void CodeGenerator::visit_import_declaration(const ImportDeclaration& declaratio
     write_indent();
     write("import ");
     if (declaration.default_import) {
-      write(*declaration.default_import);
+      write_name(*declaration.default_import);
       if (has_named) {
         write(", ");
       } else if (declaration.alias) {
         write(" as ");
-        write(*declaration.alias);
+        write_name(*declaration.alias);
       }
     }
     if (has_named) {
@@ -276,18 +282,20 @@ void CodeGenerator::visit_import_declaration(const ImportDeclaration& declaratio
     const std::string module = remove_every(source, "ovra.");
     if (declaration.alias || declaration.default_import) {
       needs_runtime_ = true;
-      write_line("const ", declaration.alias ? *declaration.alias : *declaration.default_import,
-                 " = ovra.", module, ";");
+      write_line(
+          "const ",
+          javascript_name(declaration.alias ? *declaration.alias : *declaration.default_import),
+          " = ovra.", module, ";");
     } else {
       for (const std::string& name : declaration.named_imports) {
         needs_runtime_ = true;
-        write_line("const ", name, " = ovra.", module, ".", name, ";");
+        write_line("const ", javascript_name(name), " = ovra.", module, ".", name, ";");
       }
     }
   } else if (source.starts_with("lib.")) {
     const std::string module = remove_every(source, "lib.");
     for (const std::string& name : declaration.named_imports) {
-      write_line("const ", name, " = ", module, ".", name, ";");
+      write_line("const ", javascript_name(name), " = ", module, ".", name, ";");
     }
   } else if (!source.empty() && (source.front() == '"' || source.front() == '\'')) {
     write_module_import([&] { write(source); });

@@ -99,8 +99,10 @@ bool has_prelude(const std::string& text) {
                       runtime_prelude(CompileTarget::JavaScript)) == 0;
 }
 std::string without_prelude(std::string text) {
-  if (has_prelude(text))
-    text.erase(0, runtime_prelude(CompileTarget::JavaScript).size());
+  for (CompileTarget target : {CompileTarget::JavaScript, CompileTarget::TypeScript}) {
+    if (text.starts_with(runtime_prelude(target)))
+      text.erase(0, runtime_prelude(target).size());
+  }
   return text;
 }
 // The text of `e` in value position, without the surrounding declaration and the prelude.
@@ -350,6 +352,34 @@ TEST(CodegenStatements, EveryFormInBothTargets) {
               std::string(c.typescript ? c.typescript : c.javascript) + "\n")
         << c.label << " (TypeScript)";
   }
+}
+
+TEST(CodegenStatements, ReservedJavaScriptWordsAsNames) {
+  using K = OvraType::Kind;
+  Program program;
+  program.push_back(var("default", type(K::Int), num("1")));
+  program.push_back(function("function", {{"this", type(K::Int)}}, type(K::Int),
+                             body_of(ret(bin(id("this"), BinaryOperator::Add, id("default"))))));
+  program.push_back(
+      expr_stmt(bin(id("var"), BinaryOperator::Equal, call("function", {id("null")}))));
+  program.push_back(ClassDeclaration{{}, "switch", {{"case", type(K::Int)}}});
+  program.push_back(CrobDeclaration{{}, "undefined", make_new("switch")});
+  program.push_back(OutStatement{{}, access("in", num("0")), "for", {}});
+  program.push_back(expr_stmt(prop(id("undefined"), "case")));
+  program.push_back(
+      ImportDeclaration{{}, std::nullopt, {"default", "print"}, "ovra.io", std::nullopt, false});
+  program.push_back(
+      ImportDeclaration{{}, "import", {"default", "a"}, "./m.js", std::nullopt, true});
+  EXPECT_EQ(without_prelude(emit(program, CompileTarget::TypeScript)),
+            "let default$: number = 1;\n\n"
+            "function function$(this$: number): number {\n  return (this$ + default$);\n}\n\n"
+            "var$ = function$(null$);\n\n"
+            "class switch$ {\n  case;\n}\n\n"
+            "const undefined$ = new switch$();\n\n"
+            "const for$ = in$[0];\n\n"
+            "undefined$.case;\n\n"
+            "const default$ = ovra.io.default;\nconst print = ovra.io.print;\n\n"
+            "import import$, { default as default$, a } from \"./m.js\";\n\n");
 }
 
 TEST(CodegenStatements, TopLevelStatementsAreSeparatedByOneEmptyLine) {
