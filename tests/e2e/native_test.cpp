@@ -230,6 +230,19 @@ TEST_F(NativeMode, RuntimeLibraryMissingBesideACopyOfOvrac) {
   // The llc step ran before the library was looked for.
   EXPECT_NE(result.out.find("Running llc: "), std::string::npos);
   EXPECT_NE(log("fake-llc"), "");
+
+  // A symbolic link is resolved first: the library beside the real program is found.
+  fs::create_directories(work_ / "linked" / "bin");
+  fs::create_symlink(ovrac_path(), work_ / "linked" / "bin" / "ovrac");
+  const ProcessResult linked =
+      native({"--llc=" + tool("fake-llc"), "--clang=" + tool("fake-clang")},
+             (work_ / "linked" / "bin" / "ovrac").string());
+  EXPECT_EQ(linked.exit_code, 0) << linked.err;
+  const std::string library =
+      fs::canonical(fs::path(ovrac_path()).parent_path() / ".." / "lib" / "libovra_runtime.a");
+  EXPECT_NE(linked.out.find("Using pre-compiled runtime library: " + library + "\n"),
+            std::string::npos)
+      << linked.out;
 }
 
 TEST_F(NativeMode, InputAndSourceFailures) {
