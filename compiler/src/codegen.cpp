@@ -87,12 +87,15 @@ constexpr std::array<std::string_view, 51> kJavaScriptReservedWords = {
     "true",      "try",      "typeof",    "undefined",  "var",     "void",    "while",
     "with",      "yield",
 };
+static_assert(std::is_sorted(kJavaScriptReservedWords.begin(), kJavaScriptReservedWords.end()));
 
 }  // namespace
 
 bool is_reserved_in_javascript(std::string_view name) {
-  return std::find(kJavaScriptReservedWords.begin(), kJavaScriptReservedWords.end(), name) !=
-         kJavaScriptReservedWords.end();
+  // Every name is checked, so most are turned away by their length before the search.
+  if (name.size() < 2 || name.size() > 10)
+    return false;
+  return std::binary_search(kJavaScriptReservedWords.begin(), kJavaScriptReservedWords.end(), name);
 }
 
 std::string javascript_name(std::string_view name) {
