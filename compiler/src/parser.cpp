@@ -1,6 +1,13 @@
 #include "parser.h"
 
+#if defined(__linux__)
+#include <sys/mman.h>
+#include <unistd.h>
+#endif
+
 #include <algorithm>
+#include <cstdint>
+#include <type_traits>
 #include <utility>
 
 #include "lexer.h"
@@ -50,22 +57,17 @@ std::optional<BinaryLevel> binary_level(TokenType type) {
   }
 }
 
-Result<std::optional<Expression>> some(Expression expression) {
-  return Result<std::optional<Expression>>(std::optional<Expression>(std::move(expression)));
-}
-Result<std::optional<Expression>> no_expression() {
-  return Result<std::optional<Expression>>(std::optional<Expression>());
-}
-template <class Record>
-Result<std::optional<Statement>> statement(Record record) {
-  return Result<std::optional<Statement>>(std::optional<Statement>(Statement(std::move(record))));
-}
+const Status kOk = Unit{};
+
+// Consumed tokens are released in steps of this many (about 1 MB), so that the system calls
+// cost nothing next to the parsing; smaller lists are never released at all.
+constexpr std::size_t kTokenReleaseInterval = 16384;
 
 }  // namespace
 
-Parser::Parser(TokenList tokens) : tokens_(std::move(tokens)) {
-  // The lexer always ends the list with Eof; a hand-made empty list gets one too, so that the
-  // current token always exists.
+Parser::Parser(TokenList tokens) : tokens_(std::move(tokens)), release_at_(kTokenReleaseInterval) {
+  // The lexer always ends the list with Eof; a hand-made list gets one too, so that the current
+  // token always exists.
   if (tokens_.tokens.empty() || tokens_.tokens.back().token_type != T::Eof) {
     Span end = tokens_.tokens.empty() ? Span{} : tokens_.tokens.back().span;
     tokens_.tokens.push_back(Token{T::Eof, {}, {}, end});
@@ -82,9 +84,22 @@ bool Parser::check(TokenType type) const {
   return !is_at_end() && peek().token_type == type;
 }
 
-void Parser::advance() {
-  if (!is_at_end())
-    ++current_;
+void Parser::release_consumed_tokens() {
+  release_at_ += kTokenReleaseInterval;
+#if defined(__linux__)
+  // Tokens are trivially destructible and the parser never looks back further than the previous
+  // token, so whole pages before it can be discarded; reading them again would see zeros.
+  static_assert(std::is_trivially_destructible_v<Token>);
+  static const std::size_t page = static_cast<std::size_t>(sysconf(_SC_PAGESIZE));
+  auto base = reinterpret_cast<std::uintptr_t>(tokens_.tokens.data());
+  auto keep = reinterpret_cast<std::uintptr_t>(&tokens_.tokens[current_ - 1]);
+  std::uintptr_t first = (base + released_bytes_ + page - 1) / page * page;
+  std::uintptr_t last = keep / page * page;
+  if (last > first) {
+    madvise(reinterpret_cast<void*>(first), last - first, MADV_DONTNEED);
+    released_bytes_ = last - base;
+  }
+#endif
 }
 
 CompilerError Parser::error(std::string message) const {
@@ -99,15 +114,15 @@ Status Parser::expect(TokenType type) {
   if (!check(type))
     return error("Expected " + std::string(token_type_name(type)));
   advance();
-  return Unit{};
+  return kOk;
 }
 
-Result<std::string> Parser::expect_identifier() {
+Status Parser::expect_identifier(std::string& name) {
   if (!check(T::Identifier))
     return error("Expected identifier");
-  std::string name(peek().text);
+  name.assign(peek().text);
   advance();
-  return name;
+  return kOk;
 }
 
 Status Parser::set_depth(std::size_t depth) {
@@ -116,7 +131,7 @@ Status Parser::set_depth(std::size_t depth) {
     return error("Nesting too deep: expression tree deeper than " + std::to_string(kMaxTreeDepth) +
                  " levels");
   }
-  return Unit{};
+  return kOk;
 }
 
 // ---- Types ----
@@ -162,7 +177,7 @@ Result<OvraType> Parser::parse_type() {
       advance();
       Result<OvraType> element = parse_type();
       if (!element)
-        return std::move(element.error());
+        return element;
       if (Status closed = expect(T::Greater); !closed)
         return std::move(closed.error());
       return OvraType::array_of(std::move(element.value()));
@@ -177,9 +192,15 @@ Result<OvraType> Parser::parse_type() {
 // ---- Expressions ----
 
 Result<std::optional<Expression>> Parser::parse_expression() {
-  ExpressionResult left = parse_binary_expression(0);
-  if (!left || !left.value() || !check(T::Assign))
-    return left;
+  Slot out;
+  if (Status ok = parse_expression(out); !ok)
+    return std::move(ok.error());
+  return Result<std::optional<Expression>>(std::move(out));
+}
+
+Status Parser::parse_expression(Slot& out) {
+  if (Status ok = parse_binary_expression(0, out); !ok || !out || !check(T::Assign))
+    return ok;
 
   // `a = b = c` groups to the right. The chain is collected first and folded afterwards, so a
   // long chain costs no recursion.
@@ -189,72 +210,67 @@ Result<std::optional<Expression>> Parser::parse_expression() {
     std::size_t depth;
   };
   std::vector<Target> targets;
-  Expression value = std::move(*left.value());
   std::size_t value_depth = depth_;
-  while (check(T::Assign) && (value.is<Identifier>() || value.is<ArrayAccess>())) {
+  while (check(T::Assign) && (out->is<Identifier>() || out->is<ArrayAccess>())) {
     Span span = previous().span;
     advance();
-    ExpressionResult right = parse_binary_expression(0);
-    if (!right)
-      return std::move(right.error());
-    if (!right.value())
+    targets.push_back(Target{std::move(*out), span, value_depth});
+    out.reset();
+    if (Status ok = parse_binary_expression(0, out); !ok)
+      return ok;
+    if (!out)
       return error("Expected expression after '='");
-    targets.push_back(Target{std::move(value), span, value_depth});
-    value = std::move(*right.value());
     value_depth = depth_;
   }
   while (!targets.empty()) {
-    Target target = std::move(targets.back());
-    targets.pop_back();
+    Target& target = targets.back();
     std::size_t depth = std::max(target.depth, value_depth) + 1;
+    Box<Expression> value(std::move(*out));
     if (auto* access = target.expression.as<ArrayAccess>()) {
-      value =
-          Expression(ArrayAssignment{target.span, std::move(access->array),
-                                     std::move(access->index), Box<Expression>(std::move(value))});
+      out.emplace(ArrayAssignment{target.span, std::move(access->array), std::move(access->index),
+                                  std::move(value)});
     } else {
-      value =
-          Expression(BinaryExpression{target.span, Box<Expression>(std::move(target.expression)),
-                                      BinaryOperator::Equal, Box<Expression>(std::move(value))});
+      out.emplace(BinaryExpression{target.span, Box<Expression>(std::move(target.expression)),
+                                   BinaryOperator::Equal, std::move(value)});
     }
+    targets.pop_back();
     if (Status ok = set_depth(depth); !ok)
-      return std::move(ok.error());
+      return ok;
     value_depth = depth;
   }
   depth_ = value_depth;
-  return some(std::move(value));
+  return kOk;
 }
 
-Result<std::optional<Expression>> Parser::parse_binary_expression(int min_level) {
-  ExpressionResult left = parse_unary_expression();
-  if (!left || !left.value())
-    return left;
-  Expression expression = std::move(*left.value());
+Status Parser::parse_binary_expression(int min_level, Slot& out) {
+  if (Status ok = parse_unary_expression(out); !ok || !out)
+    return ok;
   std::size_t left_depth = depth_;
   while (true) {
     std::optional<BinaryLevel> op = binary_level(peek().token_type);
     if (!op || op->level < min_level)
       break;
     if (Status ok = set_depth(left_depth + 1); !ok)
-      return std::move(ok.error());
+      return ok;
     Span span = previous().span;
     advance();
-    ExpressionResult right = parse_binary_expression(op->level + 1);
+    Slot right;
+    if (Status ok = parse_binary_expression(op->level + 1, right); !ok)
+      return ok;
     if (!right)
-      return std::move(right.error());
-    if (!right.value())
       return error("Expected expression after operator");
     std::size_t depth = std::max(left_depth, depth_) + 1;
-    expression = Expression(BinaryExpression{span, Box<Expression>(std::move(expression)), op->op,
-                                             Box<Expression>(std::move(*right.value()))});
+    out.emplace(BinaryExpression{span, Box<Expression>(std::move(*out)), op->op,
+                                 Box<Expression>(std::move(*right))});
     if (Status ok = set_depth(depth); !ok)
-      return std::move(ok.error());
+      return ok;
     left_depth = depth;
   }
   depth_ = left_depth;
-  return some(std::move(expression));
+  return kOk;
 }
 
-Result<std::optional<Expression>> Parser::parse_unary_expression() {
+Status Parser::parse_unary_expression(Slot& out) {
   UnaryOperator op;
   const char* message;
   if (check(T::Minus)) {
@@ -264,35 +280,30 @@ Result<std::optional<Expression>> Parser::parse_unary_expression() {
     op = UnaryOperator::Not;
     message = "Expected expression after '!'";
   } else {
-    return parse_primary_expression();
+    return parse_primary_expression(out);
   }
   NestingLevel level(*this);
   if (level.too_deep())
     return nesting_error();
   Span span = peek().span;
   advance();
-  ExpressionResult operand = parse_unary_expression();
-  if (!operand)
-    return operand;
-  if (!operand.value())
+  if (Status ok = parse_unary_expression(out); !ok)
+    return ok;
+  if (!out)
     return error(message);
-  std::size_t depth = depth_ + 1;
-  Expression unary(UnaryExpression{span, op, Box<Expression>(std::move(*operand.value()))});
-  if (Status ok = set_depth(depth); !ok)
-    return std::move(ok.error());
-  return some(std::move(unary));
+  out.emplace(UnaryExpression{span, op, Box<Expression>(std::move(*out))});
+  return set_depth(depth_ + 1);
 }
 
-Result<std::vector<Expression>> Parser::parse_arguments(TokenType closing) {
-  std::vector<Expression> arguments;
+Status Parser::parse_arguments(TokenType closing, std::vector<Expression>& out) {
   std::size_t max_depth = 0;
   if (!check(closing)) {
     while (true) {
-      ExpressionResult argument = parse_expression();
-      if (!argument)
-        return std::move(argument.error());
-      if (argument.value()) {
-        arguments.push_back(std::move(*argument.value()));
+      Slot argument;
+      if (Status ok = parse_expression(argument); !ok)
+        return ok;
+      if (argument) {
+        out.push_back(std::move(*argument));
         max_depth = std::max(max_depth, depth_);
       }
       if (!check(T::Comma))
@@ -301,12 +312,20 @@ Result<std::vector<Expression>> Parser::parse_arguments(TokenType closing) {
     }
   }
   if (Status closed = expect(closing); !closed)
-    return std::move(closed.error());
+    return closed;
   depth_ = max_depth;
-  return arguments;
+  return kOk;
 }
 
-Result<std::optional<Expression>> Parser::parse_primary_expression() {
+Status Parser::parse_required(std::string_view message, Slot& out) {
+  if (Status ok = parse_expression(out); !ok)
+    return ok;
+  if (!out)
+    return error(std::string(message));
+  return kOk;
+}
+
+Status Parser::parse_primary_expression(Slot& out) {
   const Token& token = peek();
   Span span = token.span;
   switch (token.token_type) {
@@ -314,555 +333,504 @@ Result<std::optional<Expression>> Parser::parse_primary_expression() {
       std::string name(token.text);
       advance();
       if (!check(T::LeftParen)) {
+        out.emplace(Identifier{span, std::move(name)});
         depth_ = 0;
-        return parse_postfix(Identifier{span, std::move(name)});
+        return parse_postfix(out);
       }
       NestingLevel level(*this);
       if (level.too_deep())
         return nesting_error();
       advance();
-      Result<std::vector<Expression>> arguments = parse_arguments(T::RightParen);
-      if (!arguments)
-        return std::move(arguments.error());
+      std::vector<Expression> arguments;
+      if (Status ok = parse_arguments(T::RightParen, arguments); !ok)
+        return ok;
+      out.emplace(FunctionCall{span, std::move(name), std::move(arguments)});
       if (Status ok = set_depth(depth_ + 1); !ok)
-        return std::move(ok.error());
-      return parse_postfix(FunctionCall{span, std::move(name), std::move(arguments.value())});
+        return ok;
+      return parse_postfix(out);
     }
     case T::StringLiteral: {
-      Literal literal{span, StringValue{std::string(token.text)}, OvraType(OvraType::Kind::String)};
+      out.emplace(
+          Literal{span, StringValue{std::string(token.text)}, OvraType(OvraType::Kind::String)});
       advance();
       depth_ = 0;
-      return parse_postfix(std::move(literal));
+      return parse_postfix(out);
     }
     case T::NumberLiteral: {
       bool is_float = token.text.find_first_of(".eE") != std::string_view::npos;
-      Literal literal{span, NumberValue{std::string(token.text)},
-                      OvraType(is_float ? OvraType::Kind::SingleF : OvraType::Kind::Int)};
+      out.emplace(Literal{span, NumberValue{std::string(token.text)},
+                          OvraType(is_float ? OvraType::Kind::SingleF : OvraType::Kind::Int)});
       advance();
       depth_ = 0;
-      return parse_postfix(std::move(literal));
+      return parse_postfix(out);
     }
     case T::True:
     case T::False: {
-      Literal literal{span, BooleanValue{token.token_type == T::True},
-                      OvraType(OvraType::Kind::Bool)};
+      out.emplace(
+          Literal{span, BooleanValue{token.token_type == T::True}, OvraType(OvraType::Kind::Bool)});
       advance();
       depth_ = 0;
-      return parse_postfix(std::move(literal));
+      return parse_postfix(out);
     }
     case T::New: {
       advance();
-      Result<std::string> class_name = expect_identifier();
-      if (!class_name)
-        return std::move(class_name.error());
+      std::string class_name;
+      if (Status ok = expect_identifier(class_name); !ok)
+        return ok;
       NestingLevel level(*this);
       if (level.too_deep())
         return nesting_error();
       if (Status open = expect(T::LeftParen); !open)
-        return std::move(open.error());
-      Result<std::vector<Expression>> arguments = parse_arguments(T::RightParen);
-      if (!arguments)
-        return std::move(arguments.error());
+        return open;
+      std::vector<Expression> arguments;
+      if (Status ok = parse_arguments(T::RightParen, arguments); !ok)
+        return ok;
+      out.emplace(NewExpression{span, std::move(class_name), std::move(arguments)});
       if (Status ok = set_depth(depth_ + 1); !ok)
-        return std::move(ok.error());
-      return parse_postfix(
-          NewExpression{span, std::move(class_name.value()), std::move(arguments.value())});
+        return ok;
+      return parse_postfix(out);
     }
     case T::LeftParen: {
       NestingLevel level(*this);
       if (level.too_deep())
         return nesting_error();
       advance();
-      ExpressionResult inner = parse_expression();
-      if (!inner)
-        return inner;
+      if (Status ok = parse_expression(out); !ok)
+        return ok;
       if (Status closed = expect(T::RightParen); !closed)
-        return std::move(closed.error());
-      if (!inner.value())
-        return inner;  // `()` is no expression
-      return parse_postfix(std::move(*inner.value()));
+        return closed;
+      if (!out)
+        return kOk;  // `()` is no expression
+      return parse_postfix(out);
     }
     case T::LeftBracket: {
       NestingLevel level(*this);
       if (level.too_deep())
         return nesting_error();
       advance();
-      Result<std::vector<Expression>> elements = parse_arguments(T::RightBracket);
-      if (!elements)
-        return std::move(elements.error());
+      std::vector<Expression> elements;
+      if (Status ok = parse_arguments(T::RightBracket, elements); !ok)
+        return ok;
+      out.emplace(ArrayLiteral{span, std::move(elements)});
       if (Status ok = set_depth(depth_ + 1); !ok)
-        return std::move(ok.error());
-      return parse_postfix(ArrayLiteral{span, std::move(elements.value())});
+        return ok;
+      return parse_postfix(out);
     }
     default:
-      return no_expression();
+      return kOk;  // no expression
   }
 }
 
-Result<std::optional<Expression>> Parser::parse_postfix(Expression expression) {
+Status Parser::parse_postfix(Slot& out) {
   std::size_t depth = depth_;
   while (check(T::Dot) || check(T::LeftBracket)) {
     if (Status ok = set_depth(depth + 1); !ok)
-      return std::move(ok.error());
-    Span span = expression.span();
+      return ok;
+    Span span = out->span();
     if (check(T::Dot)) {
       advance();
-      Result<std::string> name = expect_identifier();
-      if (!name)
-        return std::move(name.error());
+      std::string name;
+      if (Status ok = expect_identifier(name); !ok)
+        return ok;
       if (check(T::LeftParen)) {
         NestingLevel level(*this);
         if (level.too_deep())
           return nesting_error();
         advance();
-        Result<std::vector<Expression>> arguments = parse_arguments(T::RightParen);
-        if (!arguments)
-          return std::move(arguments.error());
+        std::vector<Expression> arguments;
+        if (Status ok = parse_arguments(T::RightParen, arguments); !ok)
+          return ok;
         depth = std::max(depth, depth_) + 1;
-        expression = Expression(MethodCall{span, Box<Expression>(std::move(expression)),
-                                           std::move(name.value()), std::move(arguments.value())});
+        out.emplace(MethodCall{span, Box<Expression>(std::move(*out)), std::move(name),
+                               std::move(arguments)});
       } else {
         depth += 1;
-        expression = Expression(
-            PropertyAccess{span, Box<Expression>(std::move(expression)), std::move(name.value())});
+        out.emplace(PropertyAccess{span, Box<Expression>(std::move(*out)), std::move(name)});
       }
     } else {
       NestingLevel level(*this);
       if (level.too_deep())
         return nesting_error();
       advance();
-      ExpressionResult index = parse_expression();
-      if (!index)
-        return index;
-      if (!index.value())
-        return error("Expected index expression");
+      Slot index;
+      if (Status ok = parse_required("Expected index expression", index); !ok)
+        return ok;
       if (Status closed = expect(T::RightBracket); !closed)
-        return std::move(closed.error());
+        return closed;
       depth = std::max(depth, depth_) + 1;
-      expression = Expression(ArrayAccess{span, Box<Expression>(std::move(expression)),
-                                          Box<Expression>(std::move(*index.value()))});
+      out.emplace(
+          ArrayAccess{span, Box<Expression>(std::move(*out)), Box<Expression>(std::move(*index))});
     }
     if (Status ok = set_depth(depth); !ok)
-      return std::move(ok.error());
+      return ok;
   }
   depth_ = depth;
-  return some(std::move(expression));
+  return kOk;
 }
 
 // ---- Statements ----
 
-Result<std::vector<Statement>> Parser::parse_block() {
+Status Parser::parse_block(std::vector<Statement>& out) {
   NestingLevel level(*this);
   if (level.too_deep())
     return nesting_error();
   if (Status open = expect(T::LeftBrace); !open)
-    return std::move(open.error());
-  std::vector<Statement> statements;
+    return open;
   while (!check(T::RightBrace) && !is_at_end()) {
-    StatementResult statement = parse_statement();
-    if (!statement)
-      return std::move(statement.error());
-    if (statement.value())
-      statements.push_back(std::move(*statement.value()));
+    if (Status ok = parse_statement(out); !ok)
+      return ok;
   }
-  if (Status closed = expect(T::RightBrace); !closed)
-    return std::move(closed.error());
-  return statements;
+  return expect(T::RightBrace);
 }
 
-Result<Expression> Parser::parse_required_value(std::string_view message) {
-  ExpressionResult value = parse_expression();
-  if (!value)
-    return std::move(value.error());
-  if (!value.value())
-    return error(std::string(message));
-  return std::move(*value.value());
-}
-
-Result<VariableDeclaration> Parser::parse_variable_declaration() {
-  VariableDeclaration declaration;
-  declaration.span = peek().span;
-  declaration.is_const = check(T::Const);
+Status Parser::parse_variable_declaration(VariableDeclaration& out) {
+  out.span = peek().span;
+  out.is_const = check(T::Const);
   advance();
-  Result<std::string> name = expect_identifier();
-  if (!name)
-    return std::move(name.error());
-  declaration.name = std::move(name.value());
+  if (Status ok = expect_identifier(out.name); !ok)
+    return ok;
   if (check(T::Colon)) {
     advance();
     Result<OvraType> type = parse_type();
     if (!type)
       return std::move(type.error());
-    declaration.var_type = std::move(type.value());
+    out.var_type = std::move(type.value());
   }
   if (check(T::Assign)) {
     advance();
-    Result<Expression> value = parse_required_value("Expected expression after '='");
-    if (!value)
-      return std::move(value.error());
-    declaration.value = std::move(value.value());
+    if (Status ok = parse_required("Expected expression after '='", out.value); !ok)
+      return ok;
   }
-  if (Status end = expect(T::Semicolon); !end)
-    return std::move(end.error());
-  return declaration;
+  return expect(T::Semicolon);
 }
 
-Result<std::vector<Parameter>> Parser::parse_parameters() {
-  std::vector<Parameter> parameters;
+Status Parser::parse_parameters(std::vector<Parameter>& out) {
   if (check(T::RightParen))
-    return parameters;
+    return kOk;
   while (true) {
-    Result<std::string> name = expect_identifier();
-    if (!name)
-      return std::move(name.error());
+    Parameter parameter;
+    if (Status ok = expect_identifier(parameter.name); !ok)
+      return ok;
     if (Status colon = expect(T::Colon); !colon)
-      return std::move(colon.error());
+      return colon;
     Result<OvraType> type = parse_type();
     if (!type)
       return std::move(type.error());
-    parameters.push_back(Parameter{std::move(name.value()), std::move(type.value())});
+    parameter.param_type = std::move(type.value());
+    out.push_back(std::move(parameter));
     if (!check(T::Comma))
-      return parameters;
+      return kOk;
     advance();
   }
 }
 
-Result<FunctionDeclaration> Parser::parse_function_declaration() {
-  FunctionDeclaration declaration;
-  declaration.span = peek().span;
+Status Parser::parse_function_declaration(FunctionDeclaration& out) {
+  out.span = peek().span;
   advance();  // func
-  Result<std::string> name = expect_identifier();
-  if (!name)
-    return std::move(name.error());
-  declaration.name = std::move(name.value());
+  if (Status ok = expect_identifier(out.name); !ok)
+    return ok;
   if (Status open = expect(T::LeftParen); !open)
-    return std::move(open.error());
-  Result<std::vector<Parameter>> parameters = parse_parameters();
-  if (!parameters)
-    return std::move(parameters.error());
-  declaration.parameters = std::move(parameters.value());
+    return open;
+  if (Status ok = parse_parameters(out.parameters); !ok)
+    return ok;
   if (Status closed = expect(T::RightParen); !closed)
-    return std::move(closed.error());
+    return closed;
   if (Status colon = expect(T::Colon); !colon)
-    return std::move(colon.error());
+    return colon;
   Result<OvraType> return_type = parse_type();
   if (!return_type)
     return std::move(return_type.error());
-  declaration.return_type = std::move(return_type.value());
-  Result<std::vector<Statement>> body = parse_block();
-  if (!body)
-    return std::move(body.error());
-  declaration.body = std::move(body.value());
-  return declaration;
+  out.return_type = std::move(return_type.value());
+  return parse_block(out.body);
 }
 
-Result<std::optional<Statement>> Parser::parse_return() {
-  Span span = peek().span;
+Status Parser::parse_return(std::vector<Statement>& out) {
+  ReturnStatement statement{peek().span, std::nullopt};
   advance();  // back
   if (check(T::Semicolon)) {
     advance();
-    return statement(ReturnStatement{span, std::nullopt});
+  } else {
+    if (Status ok = parse_required("Expected expression after 'back'", statement.value); !ok) {
+      return ok;
+    }
+    if (Status end = expect(T::Semicolon); !end)
+      return end;
   }
-  Result<Expression> value = parse_required_value("Expected expression after 'back'");
-  if (!value)
-    return std::move(value.error());
-  if (Status end = expect(T::Semicolon); !end)
-    return std::move(end.error());
-  return statement(ReturnStatement{span, std::move(value.value())});
+  out.emplace_back(std::move(statement));
+  return kOk;
 }
 
-Result<std::optional<Statement>> Parser::parse_if() {
+Status Parser::parse_if(std::vector<Statement>& out) {
   Span span = peek().span;
   advance();  // if
   if (Status open = expect(T::LeftParen); !open)
-    return std::move(open.error());
-  Result<Expression> condition = parse_required_value("Expected condition expression");
-  if (!condition)
-    return std::move(condition.error());
+    return open;
+  Slot condition;
+  if (Status ok = parse_required("Expected condition expression", condition); !ok)
+    return ok;
   if (Status closed = expect(T::RightParen); !closed)
-    return std::move(closed.error());
-  Result<std::vector<Statement>> then_branch = parse_block();
-  if (!then_branch)
-    return std::move(then_branch.error());
-  std::optional<std::vector<Statement>> else_branch;
+    return closed;
+  IfStatement statement{span, std::move(*condition), {}, std::nullopt};
+  if (Status ok = parse_block(statement.then_branch); !ok)
+    return ok;
   if (check(T::Else) || check(T::Esle)) {
     advance();
-    Result<std::vector<Statement>> block = parse_block();
-    if (!block)
-      return std::move(block.error());
-    else_branch = std::move(block.value());
+    if (Status ok = parse_block(statement.else_branch.emplace()); !ok)
+      return ok;
   }
-  return statement(IfStatement{span, std::move(condition.value()), std::move(then_branch.value()),
-                               std::move(else_branch)});
+  out.emplace_back(std::move(statement));
+  return kOk;
 }
 
-Result<std::optional<Statement>> Parser::parse_while() {
+Status Parser::parse_while(std::vector<Statement>& out) {
   Span span = peek().span;
   advance();  // while
   if (Status open = expect(T::LeftParen); !open)
-    return std::move(open.error());
-  Result<Expression> condition = parse_required_value("Expected condition expression");
-  if (!condition)
-    return std::move(condition.error());
+    return open;
+  Slot condition;
+  if (Status ok = parse_required("Expected condition expression", condition); !ok)
+    return ok;
   if (Status closed = expect(T::RightParen); !closed)
-    return std::move(closed.error());
-  Result<std::vector<Statement>> body = parse_block();
-  if (!body)
-    return std::move(body.error());
-  return statement(WhileStatement{span, std::move(condition.value()), std::move(body.value())});
+    return closed;
+  WhileStatement statement{span, std::move(*condition), {}};
+  if (Status ok = parse_block(statement.body); !ok)
+    return ok;
+  out.emplace_back(std::move(statement));
+  return kOk;
 }
 
-Result<std::optional<Statement>> Parser::parse_forloop() {
+Status Parser::parse_forloop(std::vector<Statement>& out) {
   ForLoopStatement loop{peek().span, std::nullopt, std::nullopt, std::nullopt, {}};
   advance();  // forloop
   if (Status open = expect(T::LeftParen); !open)
-    return std::move(open.error());
+    return open;
 
   if (check(T::Let) || check(T::Const)) {
-    Result<VariableDeclaration> init = parse_variable_declaration();
-    if (!init)
-      return std::move(init.error());
-    loop.init = std::move(init.value());
+    if (Status ok = parse_variable_declaration(loop.init.emplace()); !ok)
+      return ok;
   } else if (check(T::Semicolon)) {
     advance();
   } else {
     // An expression initializer is read and dropped: the tree has no place for it.
-    ExpressionResult init = parse_expression();
-    if (!init)
-      return std::move(init.error());
+    Slot init;
+    if (Status ok = parse_expression(init); !ok)
+      return ok;
     if (Status end = expect(T::Semicolon); !end)
-      return std::move(end.error());
+      return end;
   }
 
   if (!check(T::Semicolon)) {
-    ExpressionResult condition = parse_expression();
-    if (!condition)
-      return std::move(condition.error());
-    loop.condition = std::move(condition.value());
+    if (Status ok = parse_expression(loop.condition); !ok)
+      return ok;
   }
   if (Status end = expect(T::Semicolon); !end)
-    return std::move(end.error());
+    return end;
 
   if (!check(T::RightParen)) {
-    ExpressionResult update = parse_expression();
-    if (!update)
-      return std::move(update.error());
-    loop.update = std::move(update.value());
+    if (Status ok = parse_expression(loop.update); !ok)
+      return ok;
   }
   if (Status closed = expect(T::RightParen); !closed)
-    return std::move(closed.error());
+    return closed;
 
-  Result<std::vector<Statement>> body = parse_block();
-  if (!body)
-    return std::move(body.error());
-  loop.body = std::move(body.value());
-  return statement(std::move(loop));
+  if (Status ok = parse_block(loop.body); !ok)
+    return ok;
+  out.emplace_back(std::move(loop));
+  return kOk;
 }
 
 Result<ArrayAccess> Parser::parse_named_index() {
   Span span = peek().span;
-  Result<std::string> name = expect_identifier();
-  if (!name)
-    return std::move(name.error());
+  std::string name;
+  if (Status ok = expect_identifier(name); !ok)
+    return std::move(ok.error());
   if (Status open = expect(T::LeftBracket); !open)
     return std::move(open.error());
-  Result<Expression> index = parse_required_value("Expected index expression");
-  if (!index)
-    return std::move(index.error());
+  Slot index;
+  if (Status ok = parse_required("Expected index expression", index); !ok) {
+    return std::move(ok.error());
+  }
   if (Status closed = expect(T::RightBracket); !closed)
     return std::move(closed.error());
-  return ArrayAccess{span, Box<Expression>(Identifier{span, std::move(name.value())}),
-                     Box<Expression>(std::move(index.value()))};
+  return ArrayAccess{span, Box<Expression>(Identifier{span, std::move(name)}),
+                     Box<Expression>(std::move(*index))};
 }
 
-Result<std::optional<Statement>> Parser::parse_push() {
+Status Parser::parse_push(std::vector<Statement>& out) {
   Span span = peek().span;
   advance();  // push
-  Result<Expression> value = parse_required_value("Expected value expression after 'push'");
-  if (!value)
-    return std::move(value.error());
+  Slot value;
+  if (Status ok = parse_required("Expected value expression after 'push'", value); !ok)
+    return ok;
   if (Status arrow = expect(T::Arrow); !arrow)
-    return std::move(arrow.error());
+    return arrow;
   Result<ArrayAccess> target = parse_named_index();
   if (!target)
     return std::move(target.error());
   if (Status end = expect(T::Semicolon); !end)
-    return std::move(end.error());
-  return statement(PushStatement{span, std::move(value.value()), std::move(target.value())});
+    return end;
+  out.emplace_back(PushStatement{span, std::move(*value), std::move(target.value())});
+  return kOk;
 }
 
-Result<std::optional<Statement>> Parser::parse_out() {
+Status Parser::parse_out(std::vector<Statement>& out) {
   Span span = peek().span;
   advance();  // out
   Result<ArrayAccess> source = parse_named_index();
   if (!source)
     return std::move(source.error());
   if (Status as = expect(T::As); !as)
-    return std::move(as.error());
-  Result<std::string> param_name = expect_identifier();
-  if (!param_name)
-    return std::move(param_name.error());
-  Result<std::vector<Statement>> body = parse_block();
-  if (!body)
-    return std::move(body.error());
-  return statement(OutStatement{span, std::move(source.value()), std::move(param_name.value()),
-                                std::move(body.value())});
+    return as;
+  OutStatement statement{span, std::move(source.value()), {}, {}};
+  if (Status ok = expect_identifier(statement.param_name); !ok)
+    return ok;
+  if (Status ok = parse_block(statement.body); !ok)
+    return ok;
+  out.emplace_back(std::move(statement));
+  return kOk;
 }
 
-Result<std::optional<Statement>> Parser::parse_rmv() {
+Status Parser::parse_rmv(std::vector<Statement>& out) {
   Span span = peek().span;
   advance();  // rmv
   Result<ArrayAccess> target = parse_named_index();
   if (!target)
     return std::move(target.error());
   if (Status end = expect(T::Semicolon); !end)
-    return std::move(end.error());
-  return statement(RmvStatement{span, std::move(target.value())});
+    return end;
+  out.emplace_back(RmvStatement{span, std::move(target.value())});
+  return kOk;
 }
 
-Result<ClassDeclaration> Parser::parse_class_declaration() {
-  ClassDeclaration declaration;
-  declaration.span = peek().span;
+Status Parser::parse_class_declaration(ClassDeclaration& out) {
+  out.span = peek().span;
   advance();  // class
-  Result<std::string> name = expect_identifier();
-  if (!name)
-    return std::move(name.error());
-  declaration.name = std::move(name.value());
+  if (Status ok = expect_identifier(out.name); !ok)
+    return ok;
   if (Status open = expect(T::LeftBrace); !open)
-    return std::move(open.error());
+    return open;
   while (!check(T::RightBrace) && !is_at_end()) {
-    Result<std::string> field = expect_identifier();
-    if (!field)
-      return std::move(field.error());
+    ClassField field;
+    if (Status ok = expect_identifier(field.name); !ok)
+      return ok;
     if (Status colon = expect(T::Colon); !colon)
-      return std::move(colon.error());
+      return colon;
     Result<OvraType> type = parse_type();
     if (!type)
       return std::move(type.error());
-    declaration.fields.push_back(ClassField{std::move(field.value()), std::move(type.value())});
+    field.field_type = std::move(type.value());
+    out.fields.push_back(std::move(field));
     if (check(T::Semicolon))
       advance();
   }
-  if (Status closed = expect(T::RightBrace); !closed)
-    return std::move(closed.error());
-  return declaration;
+  return expect(T::RightBrace);
 }
 
 Status Parser::parse_object_members(std::vector<ObjectField>& fields,
                                     std::vector<ObjectMethod>& methods) {
   if (Status open = expect(T::LeftBrace); !open)
-    return std::move(open.error());
+    return open;
   while (!check(T::RightBrace) && !is_at_end()) {
     if (check(T::Func)) {
-      Result<FunctionDeclaration> function = parse_function_declaration();
-      if (!function)
-        return std::move(function.error());
-      FunctionDeclaration& f = function.value();
-      methods.push_back(ObjectMethod{std::move(f.name), std::move(f.parameters),
-                                     std::move(f.return_type), std::move(f.body)});
+      FunctionDeclaration function;
+      if (Status ok = parse_function_declaration(function); !ok)
+        return ok;
+      methods.push_back(ObjectMethod{std::move(function.name), std::move(function.parameters),
+                                     std::move(function.return_type), std::move(function.body)});
       continue;
     }
-    Result<std::string> name = expect_identifier();
-    if (!name)
-      return std::move(name.error());
+    std::string name;
+    if (Status ok = expect_identifier(name); !ok)
+      return ok;
     if (Status assign = expect(T::Assign); !assign)
-      return std::move(assign.error());
-    Result<Expression> value = parse_required_value("Expected expression after '='");
-    if (!value)
-      return std::move(value.error());
+      return assign;
+    Slot value;
+    if (Status ok = parse_required("Expected expression after '='", value); !ok)
+      return ok;
     if (Status end = expect(T::Semicolon); !end)
-      return std::move(end.error());
-    fields.push_back(ObjectField{std::move(name.value()), std::move(value.value())});
+      return end;
+    fields.push_back(ObjectField{std::move(name), std::move(*value)});
   }
   return expect(T::RightBrace);
 }
 
-Result<std::optional<Statement>> Parser::parse_crob() {
+Status Parser::parse_crob(std::vector<Statement>& out) {
   Span span = peek().span;
   advance();  // crob
-  Result<std::string> name = expect_identifier();
-  if (!name)
-    return std::move(name.error());
+  std::string name;
+  if (Status ok = expect_identifier(name); !ok)
+    return ok;
 
   if (!check(T::LeftParen)) {
     if (Status assign = expect(T::Assign); !assign)
-      return std::move(assign.error());
-    Result<Expression> initializer = parse_required_value("Expected expression after '='");
-    if (!initializer)
-      return std::move(initializer.error());
+      return assign;
+    Slot initializer;
+    if (Status ok = parse_required("Expected expression after '='", initializer); !ok)
+      return ok;
     if (Status end = expect(T::Semicolon); !end)
-      return std::move(end.error());
-    return statement(
-        CrobDeclaration{span, std::move(name.value()), std::move(initializer.value())});
+      return end;
+    out.emplace_back(CrobDeclaration{span, std::move(name), std::move(*initializer)});
+    return kOk;
   }
 
   // crob NAME (class: CLASS, right: BOOL) { MEMBER... }
   CrobEncapsulatedDeclaration declaration;
   declaration.span = span;
-  declaration.name = std::move(name.value());
+  declaration.name = std::move(name);
   advance();  // (
   if (Status keyword = expect(T::Class); !keyword)
-    return std::move(keyword.error());
+    return keyword;
   if (Status colon = expect(T::Colon); !colon)
-    return std::move(colon.error());
-  Result<std::string> class_name = expect_identifier();
-  if (!class_name)
-    return std::move(class_name.error());
-  declaration.class_name = std::move(class_name.value());
+    return colon;
+  if (Status ok = expect_identifier(declaration.class_name); !ok)
+    return ok;
   if (Status comma = expect(T::Comma); !comma)
-    return std::move(comma.error());
-  Result<std::string> right = expect_identifier();
-  if (!right)
-    return std::move(right.error());
-  if (right.value() != "right")
+    return comma;
+  std::string right;
+  if (Status ok = expect_identifier(right); !ok)
+    return ok;
+  if (right != "right")
     return error("Expected 'right' keyword");
   if (Status colon = expect(T::Colon); !colon)
-    return std::move(colon.error());
+    return colon;
   if (!check(T::True) && !check(T::False)) {
     return error("Expected true or false for right parameter");
   }
   declaration.right = check(T::True);
   advance();
   if (Status closed = expect(T::RightParen); !closed)
-    return std::move(closed.error());
-  if (Status members = parse_object_members(declaration.fields, declaration.methods); !members) {
-    return std::move(members.error());
-  }
-  return statement(std::move(declaration));
+    return closed;
+  if (Status ok = parse_object_members(declaration.fields, declaration.methods); !ok)
+    return ok;
+  out.emplace_back(std::move(declaration));
+  return kOk;
 }
 
-Result<std::optional<Statement>> Parser::parse_remake() {
+Status Parser::parse_remake(std::vector<Statement>& out) {
   RemakeStatement remake;
   remake.span = peek().span;
   advance();  // remake
-  Result<std::string> name = expect_identifier();
-  if (!name)
-    return std::move(name.error());
-  remake.name = std::move(name.value());
-  if (Status members = parse_object_members(remake.fields, remake.methods); !members) {
-    return std::move(members.error());
-  }
-  return statement(std::move(remake));
+  if (Status ok = expect_identifier(remake.name); !ok)
+    return ok;
+  if (Status ok = parse_object_members(remake.fields, remake.methods); !ok)
+    return ok;
+  out.emplace_back(std::move(remake));
+  return kOk;
 }
 
-Result<std::vector<std::string>> Parser::parse_import_names() {
-  std::vector<std::string> names;
+Status Parser::parse_import_names(std::vector<std::string>& out) {
   if (Status open = expect(T::LeftBrace); !open)
-    return std::move(open.error());
+    return open;
   if (!check(T::RightBrace)) {
     while (true) {
-      Result<std::string> name = expect_identifier();
-      if (!name)
-        return std::move(name.error());
-      names.push_back(std::move(name.value()));
+      if (Status ok = expect_identifier(out.emplace_back()); !ok)
+        return ok;
       if (!check(T::Comma))
         break;
       advance();
     }
   }
-  if (Status closed = expect(T::RightBrace); !closed)
-    return std::move(closed.error());
-  return names;
+  return expect(T::RightBrace);
 }
 
 Status Parser::parse_import_source(ImportDeclaration& declaration) {
@@ -870,7 +838,7 @@ Status Parser::parse_import_source(ImportDeclaration& declaration) {
     declaration.source = std::string(peek().text);
     declaration.source_is_string = true;
     advance();
-    return Unit{};
+    return kOk;
   }
   if (!check(T::Identifier))
     return error("Expected string path or identifier");
@@ -878,41 +846,38 @@ Status Parser::parse_import_source(ImportDeclaration& declaration) {
   advance();
   while (check(T::Dot)) {
     advance();
-    Result<std::string> part = expect_identifier();
-    if (!part)
-      return std::move(part.error());
+    std::string part;
+    if (Status ok = expect_identifier(part); !ok)
+      return ok;
     declaration.source += '.';
-    declaration.source += part.value();
+    declaration.source += part;
   }
-  return Unit{};
+  return kOk;
 }
 
-Result<std::optional<Statement>> Parser::parse_import() {
+Status Parser::parse_import(std::vector<Statement>& out) {
   ImportDeclaration declaration;
   declaration.span = peek().span;
   advance();  // cite
 
   if (check(T::LeftBrace)) {
     // cite { a, b } from SOURCE;
-    Result<std::vector<std::string>> names = parse_import_names();
-    if (!names)
-      return std::move(names.error());
-    declaration.named_imports = std::move(names.value());
+    if (Status ok = parse_import_names(declaration.named_imports); !ok)
+      return ok;
   } else if (check(T::Identifier)) {
     std::string first(peek().text);
     advance();
     if (check(T::As)) {
       // cite name as alias;
       advance();
-      Result<std::string> alias = expect_identifier();
-      if (!alias)
-        return std::move(alias.error());
+      if (Status ok = expect_identifier(declaration.alias.emplace()); !ok)
+        return ok;
       declaration.default_import = first;
       declaration.source = std::move(first);
-      declaration.alias = std::move(alias.value());
       if (Status end = expect(T::Semicolon); !end)
-        return std::move(end.error());
-      return statement(std::move(declaration));
+        return end;
+      out.emplace_back(std::move(declaration));
+      return kOk;
     }
     if (check(T::Dot)) {
       // cite a.b.c [as alias];
@@ -920,141 +885,154 @@ Result<std::optional<Statement>> Parser::parse_import() {
       declaration.source = std::move(first);
       while (check(T::Dot)) {
         advance();
-        Result<std::string> part = expect_identifier();
-        if (!part)
-          return std::move(part.error());
+        if (Status ok = expect_identifier(last); !ok)
+          return ok;
         declaration.source += '.';
-        declaration.source += part.value();
-        last = std::move(part.value());
+        declaration.source += last;
       }
       if (check(T::As)) {
         advance();
-        Result<std::string> alias = expect_identifier();
-        if (!alias)
-          return std::move(alias.error());
-        declaration.alias = std::move(alias.value());
+        if (Status ok = expect_identifier(declaration.alias.emplace()); !ok)
+          return ok;
       } else {
         declaration.default_import = std::move(last);
       }
       if (Status end = expect(T::Semicolon); !end)
-        return std::move(end.error());
-      return statement(std::move(declaration));
+        return end;
+      out.emplace_back(std::move(declaration));
+      return kOk;
     }
     // cite name [, { a, b }] from SOURCE;
     declaration.default_import = std::move(first);
     if (check(T::Comma)) {
       advance();
-      Result<std::vector<std::string>> names = parse_import_names();
-      if (!names)
-        return std::move(names.error());
-      declaration.named_imports = std::move(names.value());
+      if (Status ok = parse_import_names(declaration.named_imports); !ok)
+        return ok;
     }
   } else {
     return error("Invalid cite syntax");
   }
 
   if (Status from = expect(T::From); !from)
-    return std::move(from.error());
+    return from;
   if (Status source = parse_import_source(declaration); !source)
-    return std::move(source.error());
+    return source;
   if (Status end = expect(T::Semicolon); !end)
-    return std::move(end.error());
-  return statement(std::move(declaration));
+    return end;
+  out.emplace_back(std::move(declaration));
+  return kOk;
 }
 
-Result<std::optional<Statement>> Parser::parse_export() {
+Status Parser::parse_export(std::vector<Statement>& out) {
   Span span = peek().span;
   advance();  // share
   if (check(T::Func)) {
-    Result<FunctionDeclaration> function = parse_function_declaration();
-    if (!function)
-      return std::move(function.error());
-    function.value().is_share = true;
-    return statement(ExportDeclaration{span, Box<Statement>(std::move(function.value()))});
+    FunctionDeclaration function;
+    if (Status ok = parse_function_declaration(function); !ok)
+      return ok;
+    function.is_share = true;
+    out.emplace_back(ExportDeclaration{span, Box<Statement>(std::move(function))});
+    return kOk;
   }
   if (check(T::Class)) {
-    Result<ClassDeclaration> declaration = parse_class_declaration();
-    if (!declaration)
-      return std::move(declaration.error());
-    return statement(ExportDeclaration{span, Box<Statement>(std::move(declaration.value()))});
+    ClassDeclaration declaration;
+    if (Status ok = parse_class_declaration(declaration); !ok)
+      return ok;
+    out.emplace_back(ExportDeclaration{span, Box<Statement>(std::move(declaration))});
+    return kOk;
   }
   return error("Expected 'func' or 'class' after 'share'");
 }
 
-Result<std::optional<Statement>> Parser::parse_expression_statement() {
-  const Token& start = peek();
-  ExpressionResult expression = parse_expression();
-  if (!expression)
-    return std::move(expression.error());
-  if (!expression.value()) {
+Status Parser::parse_expression_statement(std::vector<Statement>& out) {
+  // Copied: the token may be released while the expression is read.
+  const TokenType start_type = peek().token_type;
+  const Span start_span = peek().span;
+  Slot expression;
+  if (Status ok = parse_expression(expression); !ok)
+    return ok;
+  if (!expression) {
     // Reported at the statement's first token even when an empty `()` was read past.
-    return CompilerError::syntax(
-        "Unexpected token " + std::string(token_type_name(start.token_type)), start.span.line,
-        start.span.column);
+    return CompilerError::syntax("Unexpected token " + std::string(token_type_name(start_type)),
+                                 start_span.line, start_span.column);
   }
   if (Status end = expect(T::Semicolon); !end)
-    return std::move(end.error());
-  Span span = expression.value()->span();
-  return statement(ExpressionStatement{span, std::move(*expression.value())});
+    return end;
+  Span span = expression->span();
+  out.emplace_back(ExpressionStatement{span, std::move(*expression)});
+  return kOk;
 }
 
-Result<std::optional<Statement>> Parser::parse_statement() {
+Status Parser::parse_statement(std::vector<Statement>& out) {
   switch (peek().token_type) {
     case T::Let:
     case T::Const: {
-      Result<VariableDeclaration> declaration = parse_variable_declaration();
-      if (!declaration)
-        return std::move(declaration.error());
-      return statement(std::move(declaration.value()));
+      VariableDeclaration declaration;
+      if (Status ok = parse_variable_declaration(declaration); !ok)
+        return ok;
+      out.emplace_back(std::move(declaration));
+      return kOk;
     }
     case T::Func: {
-      Result<FunctionDeclaration> declaration = parse_function_declaration();
-      if (!declaration)
-        return std::move(declaration.error());
-      return statement(std::move(declaration.value()));
+      FunctionDeclaration declaration;
+      if (Status ok = parse_function_declaration(declaration); !ok)
+        return ok;
+      out.emplace_back(std::move(declaration));
+      return kOk;
     }
     case T::Back:
-      return parse_return();
+      return parse_return(out);
     case T::Push:
-      return parse_push();
+      return parse_push(out);
     case T::Out:
-      return parse_out();
+      return parse_out(out);
     case T::Rmv:
-      return parse_rmv();
+      return parse_rmv(out);
     case T::Class: {
-      Result<ClassDeclaration> declaration = parse_class_declaration();
-      if (!declaration)
-        return std::move(declaration.error());
-      return statement(std::move(declaration.value()));
+      ClassDeclaration declaration;
+      if (Status ok = parse_class_declaration(declaration); !ok)
+        return ok;
+      out.emplace_back(std::move(declaration));
+      return kOk;
     }
     case T::Forloop:
-      return parse_forloop();
+      return parse_forloop(out);
     case T::While:
-      return parse_while();
+      return parse_while(out);
     case T::If:
-      return parse_if();
+      return parse_if(out);
     case T::Crob:
-      return parse_crob();
+      return parse_crob(out);
     case T::Remake:
-      return parse_remake();
+      return parse_remake(out);
     case T::Cite:
-      return parse_import();
+      return parse_import(out);
     case T::Share:
-      return parse_export();
+      return parse_export(out);
     case T::Continue:
     case T::Break: {
       Span span = peek().span;
       bool is_continue = check(T::Continue);
       advance();
       if (Status end = expect(T::Semicolon); !end)
-        return std::move(end.error());
-      if (is_continue)
-        return statement(ContinueStatement{span});
-      return statement(BreakStatement{span});
+        return end;
+      if (is_continue) {
+        out.emplace_back(ContinueStatement{span});
+      } else {
+        out.emplace_back(BreakStatement{span});
+      }
+      return kOk;
     }
     default:
-      return parse_expression_statement();
+      return parse_expression_statement(out);
   }
+}
+
+Result<std::optional<Statement>> Parser::parse_statement() {
+  top_level_.clear();
+  if (Status ok = parse_statement(top_level_); !ok)
+    return std::move(ok.error());
+  return Result<std::optional<Statement>>(std::move(top_level_.back()));
 }
 
 Result<Program> parse_program(std::string_view source) {

@@ -36,8 +36,10 @@ class Parser {
   Result<OvraType> parse_type();
 
  private:
-  using ExpressionResult = Result<std::optional<Expression>>;
-  using StatementResult = Result<std::optional<Statement>>;
+  // An expression under construction; empty for "no expression". The parsing functions below
+  // build each node in place in the caller's slot instead of returning it, so a node is moved
+  // once, into its parent, however many grammar levels it passes through.
+  using Slot = std::optional<Expression>;
 
   // Counts one level of nesting for as long as it lives.
   class NestingLevel {
@@ -56,52 +58,68 @@ class Parser {
   const Token& peek() const { return tokens_.tokens[current_]; }
   const Token& previous() const { return tokens_.tokens[current_ - 1]; }
   bool check(TokenType type) const;
-  void advance();
+  void advance() {
+    if (is_at_end())
+      return;
+    ++current_;
+    if (current_ == release_at_)
+      release_consumed_tokens();
+  }
+  // Hands the pages of tokens already passed back to the operating system, so that a large
+  // program's token list and its tree are not both resident at their full size.
+  void release_consumed_tokens();
   Status expect(TokenType type);
-  Result<std::string> expect_identifier();
+  Status expect_identifier(std::string& name);
   CompilerError error(std::string message) const;
   CompilerError nesting_error() const;
   // Records the depth of the expression just built; fails once the tree gets too deep.
   Status set_depth(std::size_t depth);
 
   // Expressions. Each one that yields an expression leaves its tree depth in depth_.
-  ExpressionResult parse_binary_expression(int min_level);
-  ExpressionResult parse_unary_expression();
-  ExpressionResult parse_primary_expression();
-  ExpressionResult parse_postfix(Expression expression);
+  Status parse_expression(Slot& out);
+  Status parse_binary_expression(int min_level, Slot& out);
+  Status parse_unary_expression(Slot& out);
+  Status parse_primary_expression(Slot& out);
+  // `.` and `[` operations applied to the expression in `out`.
+  Status parse_postfix(Slot& out);
   // ARGS up to `closing`, which is consumed; empty slots are skipped.
-  Result<std::vector<Expression>> parse_arguments(TokenType closing);
+  Status parse_arguments(TokenType closing, std::vector<Expression>& out);
+  // An expression that must be there; `message` is the error when it is not.
+  Status parse_required(std::string_view message, Slot& out);
 
-  // Statements.
-  Result<std::vector<Statement>> parse_block();
-  Result<VariableDeclaration> parse_variable_declaration();
-  Result<FunctionDeclaration> parse_function_declaration();
-  Result<std::vector<Parameter>> parse_parameters();
-  StatementResult parse_return();
-  StatementResult parse_if();
-  StatementResult parse_while();
-  StatementResult parse_forloop();
+  // Statements. Those taking a list append the statement they parsed to it.
+  Status parse_statement(std::vector<Statement>& out);
+  Status parse_block(std::vector<Statement>& out);
+  Status parse_variable_declaration(VariableDeclaration& out);
+  Status parse_function_declaration(FunctionDeclaration& out);
+  Status parse_parameters(std::vector<Parameter>& out);
+  Status parse_return(std::vector<Statement>& out);
+  Status parse_if(std::vector<Statement>& out);
+  Status parse_while(std::vector<Statement>& out);
+  Status parse_forloop(std::vector<Statement>& out);
   // NAME `[` EXPR `]`, shared by push, out and rmv.
   Result<ArrayAccess> parse_named_index();
-  StatementResult parse_push();
-  StatementResult parse_out();
-  StatementResult parse_rmv();
-  Result<ClassDeclaration> parse_class_declaration();
-  StatementResult parse_crob();
+  Status parse_push(std::vector<Statement>& out);
+  Status parse_out(std::vector<Statement>& out);
+  Status parse_rmv(std::vector<Statement>& out);
+  Status parse_class_declaration(ClassDeclaration& out);
+  Status parse_crob(std::vector<Statement>& out);
   // Object members up to and including the closing brace.
   Status parse_object_members(std::vector<ObjectField>& fields, std::vector<ObjectMethod>& methods);
-  Result<Expression> parse_required_value(std::string_view message);
-  StatementResult parse_remake();
-  StatementResult parse_import();
-  Result<std::vector<std::string>> parse_import_names();
+  Status parse_remake(std::vector<Statement>& out);
+  Status parse_import(std::vector<Statement>& out);
+  Status parse_import_names(std::vector<std::string>& out);
   Status parse_import_source(ImportDeclaration& declaration);
-  StatementResult parse_export();
-  StatementResult parse_expression_statement();
+  Status parse_export(std::vector<Statement>& out);
+  Status parse_expression_statement(std::vector<Statement>& out);
 
   TokenList tokens_;
   std::size_t current_ = 0;
+  std::size_t release_at_ = 0;      // token index of the next release
+  std::size_t released_bytes_ = 0;  // bytes at the start of the token array handed back
   std::size_t nesting_ = 0;
   std::size_t depth_ = 0;
+  std::vector<Statement> top_level_;  // reused by the public parse_statement
 };
 
 // Lexes and parses a whole source text into its program, as the pipeline does, without the
