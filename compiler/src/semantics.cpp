@@ -17,6 +17,7 @@ bool is_type(const InferredType& type, Kind kind) {
 // ---- State ----
 
 void SemanticAnalyzer::reset() {
+  bindings_.clear();
   scopes_.clear();
   scopes_.emplace_back();
   errors_.clear();
@@ -28,16 +29,21 @@ void SemanticAnalyzer::reset() {
 void SemanticAnalyzer::set_variable(std::string name, OvraType type) {
   if (scopes_.empty())
     return;
-  scopes_.back().insert_or_assign(std::move(name), std::move(type));
+  const std::size_t scope = scopes_.size() - 1;
+  std::vector<Binding>& declarations = bindings_[std::move(name)];
+  if (!declarations.empty() && declarations.back().scope == scope) {
+    declarations.back().type = std::move(type);
+    return;
+  }
+  declarations.push_back(Binding{scope, std::move(type)});
+  scopes_.back().push_back(&declarations);
 }
 
 const OvraType* SemanticAnalyzer::lookup_variable(std::string_view name) const {
-  for (auto scope = scopes_.rbegin(); scope != scopes_.rend(); ++scope) {
-    auto found = scope->find(name);
-    if (found != scope->end())
-      return &found->second;
-  }
-  return nullptr;
+  auto found = bindings_.find(name);
+  if (found == bindings_.end() || found->second.empty())
+    return nullptr;
+  return &found->second.back().type;
 }
 
 bool SemanticAnalyzer::is_variable_declared(std::string_view name) const {
@@ -49,8 +55,11 @@ void SemanticAnalyzer::push_scope() {
 }
 
 void SemanticAnalyzer::pop_scope() {
-  if (scopes_.size() > 1)
-    scopes_.pop_back();
+  if (scopes_.size() <= 1)
+    return;
+  for (std::vector<Binding>* declarations : scopes_.back())
+    declarations->pop_back();
+  scopes_.pop_back();
 }
 
 void SemanticAnalyzer::error_at_span(std::string message, std::size_t line, std::size_t column) {
@@ -67,6 +76,9 @@ std::vector<CompilerError> SemanticAnalyzer::analyze(const Program& program) {
 }
 
 void SemanticAnalyzer::run_declaration_pass(const Program& program) {
+  // Most top-level statements declare one name; sizing the tables once spares the rehashing.
+  functions_.reserve(program.size());
+  bindings_.reserve(program.size());
   auto record_function = [this](const FunctionDeclaration& function) {
     functions_.insert_or_assign(
         function.name, FunctionInfo{function.name, function.parameters, function.return_type});

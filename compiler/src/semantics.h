@@ -130,7 +130,15 @@ class SemanticAnalyzer {
   InferredType infer_single_string_call(const MethodCall& call, OvraType result);
   void infer_all(const std::vector<Expression>& expressions);
 
-  std::vector<NameMap<OvraType>> scopes_;
+  // The scope stack, kept as one table from each name to its declarations, innermost last, plus
+  // the list of declarations each open scope made. A lookup hashes the name once however deep
+  // the stack is, and popping a scope touches only what that scope declared.
+  struct Binding {
+    std::size_t scope = 0;  // index of the declaring scope in `scopes_`
+    OvraType type;
+  };
+  NameMap<std::vector<Binding>> bindings_;
+  std::vector<std::vector<std::vector<Binding>*>> scopes_;
   std::vector<CompilerError> errors_;
   NameMap<FunctionInfo> functions_;
   NameMap<ClassInfo> classes_;
