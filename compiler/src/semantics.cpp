@@ -332,38 +332,27 @@ void SemanticAnalyzer::check_statement(const Statement& statement,
 // functions kept out of line so that each level of recursion costs one small frame.
 
 InferredType SemanticAnalyzer::infer_expression(const Expression& expression) {
-  switch (expression.node.index()) {
-    case 0: {
-      const OvraType* type = lookup_variable(std::get<Identifier>(expression.node).name);
-      if (!type)
-        return std::nullopt;
-      return *type;
-    }
-    case 1:
-      return std::get<Literal>(expression.node).literal_type;
-    case 2:
-      return infer_unary(std::get<UnaryExpression>(expression.node));
-    case 3:
-      return infer_binary(std::get<BinaryExpression>(expression.node));
-    case 4:
-      return infer_function_call(std::get<FunctionCall>(expression.node));
-    case 5:
-      return infer_array_access(std::get<ArrayAccess>(expression.node));
-    case 6:
-      return infer_property_access(std::get<PropertyAccess>(expression.node));
-    case 7:
-      return infer_method_call(std::get<MethodCall>(expression.node));
-    case 8:
-      return infer_array_literal(std::get<ArrayLiteral>(expression.node));
-    case 9:
-      return infer_new(std::get<NewExpression>(expression.node));
-    case 10:
-      return infer_array_assignment(std::get<ArrayAssignment>(expression.node));
-  }
-  return std::nullopt;
+  return std::visit(
+      Overloaded{
+          [this](const Identifier& identifier) -> InferredType {
+            const OvraType* type = lookup_variable(identifier.name);
+            if (!type)
+              return std::nullopt;
+            return *type;
+          },
+          [](const Literal& literal) -> InferredType { return literal.literal_type; },
+          [this](const UnaryExpression& unary) { return infer_unary(unary); },
+          [this](const BinaryExpression& binary) { return infer_binary(binary); },
+          [this](const FunctionCall& call) { return infer_function_call(call); },
+          [this](const ArrayAccess& access) { return infer_array_access(access); },
+          [this](const PropertyAccess& access) { return infer_property_access(access); },
+          [this](const MethodCall& call) { return infer_method_call(call); },
+          [this](const ArrayLiteral& literal) { return infer_array_literal(literal); },
+          [this](const NewExpression& creation) { return infer_new(creation); },
+          [this](const ArrayAssignment& assignment) { return infer_array_assignment(assignment); },
+      },
+      expression.node);
 }
-static_assert(std::variant_size_v<Expression::Node> == 11,
-              "infer_expression dispatches on every expression kind");
 
 [[gnu::noinline]] InferredType SemanticAnalyzer::infer_unary(const UnaryExpression& unary) {
   InferredType operand = infer_expression(*unary.operand);
