@@ -7,9 +7,11 @@
 #include <sys/resource.h>
 #include <sys/stat.h>
 
+#include <atomic>
 #include <filesystem>
 #include <fstream>
 #include <sstream>
+#include <thread>
 
 #include "build.h"
 
@@ -111,6 +113,30 @@ TEST_F(WriteFileAtomically, ReplacesTheFileAndLeavesNoTemporary) {
   ASSERT_TRUE(write_file_atomically(path("fresh.js"), ""));
   EXPECT_EQ(read_text(path("fresh.js")), "");
   EXPECT_EQ(entries(), (std::vector<std::string>{"fresh.js", "out.js"}));
+}
+
+TEST_F(WriteFileAtomically, ReadersNeverSeeAPartialFile) {
+  // Two large versions written in turn while another thread keeps reading: every read must be
+  // one version whole, as it would not be with an in-place truncate and write.
+  const std::string first(1 << 20, 'a'), second(1 << 19, 'b');
+  ASSERT_TRUE(write_file_atomically(path("out.js"), first));
+  std::atomic<bool> done{false};
+  std::atomic<int> torn{0}, reads{0};
+  std::thread reader([&] {
+    while (!done) {
+      const std::string seen = read_text(path("out.js"));
+      if (seen != first && seen != second)
+        ++torn;
+      ++reads;
+    }
+  });
+  for (int i = 0; i < 200; ++i) {
+    ASSERT_TRUE(write_file_atomically(path("out.js"), i % 2 == 0 ? second : first));
+  }
+  done = true;
+  reader.join();
+  EXPECT_EQ(torn, 0) << "of " << reads << " reads";
+  EXPECT_EQ(entries(), (std::vector<std::string>{"out.js"}));
 }
 
 TEST_F(WriteFileAtomically, KeepsPermissionBitsAndSymbolicLinks) {
