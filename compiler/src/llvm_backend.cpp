@@ -237,26 +237,36 @@ std::string llvm_identifier(const std::string& name) {
 }
 
 std::string llvm_number_constant(const std::string& text, const IrType& type) {
-  bool integer = is_integer_text(text);
+  // Source numbers are plain digits with an optional fraction; folded ones may carry a sign.
+  bool negative = !text.empty() && text[0] == '-';
+  std::string body = negative ? text.substr(1) : text;
+  std::string sign = negative ? "-" : "";
+  bool integer = is_integer_text(body);
+  std::size_t dot = body.find('.');
+  bool plain_decimal = dot != std::string::npos && dot > 0 &&
+                       is_integer_text(body.substr(0, dot)) &&
+                       (dot + 1 == body.size() || is_integer_text(body.substr(dot + 1)));
+  double value = std::strtod(text.c_str(), nullptr);
   switch (type.kind()) {
     case K::Int32: {
-      if (integer) {
-        std::string digits = strip_leading_zeros(text);
-        if (digits.size() > 10 || (digits.size() == 10 && digits > "2147483647")) {
-          return "2147483647";
-        }
-        return digits;
+      if (!integer)
+        return saturated_int32(value);
+      std::string digits = strip_leading_zeros(body);
+      const char* limit = negative ? "2147483648" : "2147483647";
+      if (digits.size() > 10 || (digits.size() == 10 && digits > limit)) {
+        return negative ? "-2147483648" : "2147483647";
       }
-      return saturated_int32(std::strtod(text.c_str(), nullptr));
+      return digits == "0" ? digits : sign + digits;
     }
     case K::Bool:
-      return std::strtod(text.c_str(), nullptr) != 0.0 ? "1" : "0";
+      return value != 0.0 ? "1" : "0";
     case K::SingleF:
     case K::MultiF: {
-      std::string decimal = integer ? strip_leading_zeros(text) + ".0" : text;
-      if (!decimal.empty() && decimal.back() == '.')
+      if (!integer && !plain_decimal)
+        return hex_double(type.is(K::SingleF) ? double(float(value)) : value);
+      std::string decimal = sign + (integer ? strip_leading_zeros(body) + ".0" : body);
+      if (decimal.back() == '.')
         decimal += '0';
-      double value = std::strtod(decimal.c_str(), nullptr);
       if (!std::isfinite(value))
         return hex_double(value);
       if (type.is(K::SingleF)) {

@@ -62,6 +62,9 @@ TEST(LlvmConstants, NumberTextInEachType) {
       // 0.1 has no exact float; LLVM wants the float's value as the bits of a double.
       {"0.1", K::SingleF, "0x3FB99999A0000000"},
       {"7", K::SingleF, "7.0"},
+      {"-2147483648", K::Int32, "-2147483648"},
+      {"-2147483648", K::MultiF, "-2147483648.0"},
+      {"-0.5", K::SingleF, "-0.5"},
       {"0", K::Bool, "0"},
       {"3", K::Bool, "1"},
   };

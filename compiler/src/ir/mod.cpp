@@ -415,10 +415,11 @@ void render_to(std::string& out, const IrInstruction& instruction) {
 // ---- Typing ----
 
 bool is_integer_text(const std::string& text) {
-  if (text.empty())
+  std::size_t start = !text.empty() && text[0] == '-' ? 1 : 0;
+  if (text.size() == start)
     return false;
-  for (char c : text) {
-    if (c < '0' || c > '9')
+  for (std::size_t i = start; i < text.size(); ++i) {
+    if (text[i] < '0' || text[i] > '9')
       return false;
   }
   return true;

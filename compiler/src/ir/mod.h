@@ -336,7 +336,7 @@ std::string render(const T& item) {
 
 // ---- Value typing ----
 
-// True for a number text without a fractional part ("12", "007").
+// True for a number text without a fractional part ("12", "007", "-3" from folding).
 bool is_integer_text(const std::string& text);
 
 // The type a value computes, from its operands: a comparison or a logical operator is Bool,
