@@ -9,6 +9,7 @@
 #include <fstream>
 #include <string>
 
+#include "compiler.h"
 #include "ir_builders.h"
 
 namespace ovra {
@@ -297,6 +298,21 @@ TEST(LlvmModule, UserMainMeansNoSynthesizedEntry) {
   std::string text = emit(module_of({function("main", {}, K::Int32, block(ret(num("0"))))}));
   EXPECT_EQ(text.find("@main(i32 %argc"), std::string::npos);
   EXPECT_EQ(text.find("call void @ovra_rt_init()"), std::string::npos);
+}
+
+// Operator chains make trees as deep as they are long; the whole LLVM route walks them on the
+// pipeline's large stack, and each level must cost constant time.
+TEST(LlvmModule, DeepOperatorChainsCompile) {
+  constexpr int kTerms = 150000;
+  std::string source = "func f(a: int, b: bool): int {\n  let s: int = a";
+  for (int i = 1; i < kTerms; ++i) source += " + a";
+  source += ";\n  let c: bool = b";
+  for (int i = 1; i < kTerms; ++i) source += " && b";
+  source += ";\n  back s;\n}\n";
+  Result<std::string> text = Compiler::compile(CompileTarget::Llvm, source);
+  ASSERT_TRUE(text.ok()) << text.error().to_string();
+  EXPECT_NE(text.value().find("add i32"), std::string::npos);
+  EXPECT_NE(text.value().find("and i1"), std::string::npos);
 }
 
 }  // namespace

@@ -496,6 +496,8 @@ class SsaBuilder {
       block_by_label.emplace(blocks_[b].label, b);
     std::vector<std::vector<std::size_t>> successors(block_count);
     std::vector<std::vector<std::size_t>> predecessors(block_count);
+    // For each successor edge of a block, its index among the successor's predecessors.
+    std::vector<std::vector<std::size_t>> edge_position(block_count);
     for (std::size_t b = 0; b < block_count; ++b) {
       auto add = [&](const std::string& target) {
         auto found = block_by_label.find(target);
@@ -511,8 +513,10 @@ class SsaBuilder {
                      },
                  },
                  *blocks_[b].terminator);
-      for (std::size_t s : successors[b])
+      for (std::size_t s : successors[b]) {
+        edge_position[b].push_back(predecessors[s].size());
         predecessors[s].push_back(b);
+      }
     }
 
     // Reverse postorder of the blocks reachable from the entry.
@@ -656,12 +660,9 @@ class SsaBuilder {
         incoming[i].push_back({label(p), ""});
     }
     auto fill_successor_phis = [&](std::size_t b, auto&& current_name) {
-      for (std::size_t s : successors[b]) {
-        for (std::size_t phi : phis_in_block[s]) {
-          for (auto& [from, value] : incoming[phi]) {
-            if (from == label(b))
-              value = current_name(phis[phi].variable);
-          }
+      for (std::size_t k = 0; k < successors[b].size(); ++k) {
+        for (std::size_t phi : phis_in_block[successors[b][k]]) {
+          incoming[phi][edge_position[b][k]].second = current_name(phis[phi].variable);
         }
       }
     };
