@@ -564,6 +564,180 @@ ovra_rt_string* read_line() {
   return line;
 }
 
+// ---- The language's own methods on strings, arrays and numbers -------------------------------
+
+bool named(Bytes name, const char* expected) {
+  const size_t length = strlen(expected);
+  return name.length == static_cast<int64_t>(length) && memcmp(name.data, expected, length) == 0;
+}
+
+// The number inside a boxed int, float or double.
+bool boxed_number(const void* pointer, double* number) {
+  Header* header = header_of(pointer);
+  if (header == nullptr || header->kind != Kind::Value)
+    return false;
+  ovra_rt_value* value = reinterpret_cast<ovra_rt_value*>(header);
+  switch (value->tag) {
+    case Tag::Int:
+      *number = value->int_value;
+      return true;
+    case Tag::SingleF:
+      *number = value->singlef_value;
+      return true;
+    case Tag::MultiF:
+      *number = value->multif_value;
+      return true;
+    case Tag::Reference:
+      break;
+  }
+  return false;
+}
+
+// The leading integer of the text after blanks, as toInt reads it; 0 without digits.
+int32_t leading_int(Bytes text) {
+  int64_t i = 0;
+  while (i < text.length && is_blank(text.data[i]))
+    ++i;
+  bool negative = false;
+  if (i < text.length && (text.data[i] == '+' || text.data[i] == '-'))
+    negative = text.data[i++] == '-';
+  int64_t magnitude = 0;
+  for (; i < text.length && text.data[i] >= '0' && text.data[i] <= '9'; ++i) {
+    if (magnitude <= static_cast<int64_t>(INT32_MAX) + 1)
+      magnitude = magnitude * 10 + (text.data[i] - '0');
+  }
+  const int64_t value = negative ? -magnitude : magnitude;
+  if (value > INT32_MAX)
+    return INT32_MAX;
+  return value < INT32_MIN ? INT32_MIN : static_cast<int32_t>(value);
+}
+
+// The leading decimal number of the text after blanks, as toMultif reads it; NaN without one.
+double leading_multif(Bytes text) {
+  char buffer[512];
+  const int64_t length = text.length < 511 ? text.length : 511;
+  memcpy(buffer, text.data, static_cast<size_t>(length));
+  buffer[length] = '\0';
+  const char* start = buffer;
+  while (is_blank(*start))
+    ++start;
+  // Only decimal text counts: strtod would also read hexadecimal and the words inf and nan.
+  const char* scan = start + (*start == '+' || *start == '-' ? 1 : 0);
+  const bool decimal =
+      (*scan >= '0' && *scan <= '9') || (*scan == '.' && scan[1] >= '0' && scan[1] <= '9');
+  if (!decimal) {
+    if (strncmp(scan, "Infinity", 8) == 0)
+      return *start == '-' ? -__builtin_inf() : __builtin_inf();
+    return __builtin_nan("");
+  }
+  // "0x10" is the number 0 followed by other text.
+  if (scan[0] == '0' && (scan[1] == 'x' || scan[1] == 'X'))
+    return *start == '-' ? -0.0 : 0.0;
+  return strtod(start, nullptr);
+}
+
+// Rounds half up, as the language's round does; values too large for a fraction stay.
+double round_half_up(double value) {
+  if (is_nan(value) || value >= 4503599627370496.0 || value <= -4503599627370496.0)
+    return value;
+  const double shifted = value + 0.5;
+  double floor = static_cast<double>(static_cast<int64_t>(shifted));
+  if (floor > shifted)
+    floor -= 1.0;
+  return floor;
+}
+
+int32_t int_argument(ovra_rt_array* args, int64_t index, int32_t fallback) {
+  ovra_rt_array* list = as_array(args);
+  if (list == nullptr || index >= list->length)
+    return fallback;
+  return ovra_rt_value_to_int(list->items[index]);
+}
+
+void* first_argument(ovra_rt_array* args) {
+  ovra_rt_array* list = as_array(args);
+  return list != nullptr && list->length > 0 ? list->items[0] : nullptr;
+}
+
+// A method of the language itself on a receiver that is not an object, or null when the name is
+// none of them. `args` is null for a read without arguments.
+void* language_method(void* receiver, Bytes name, ovra_rt_array* args) {
+  ovra_rt_string* text = as_string(receiver);
+  ovra_rt_array* list = as_array(receiver);
+  double number = 0.0;
+  const bool is_number = boxed_number(receiver, &number);
+  if (text == nullptr && list == nullptr && !is_number)
+    return nullptr;
+
+  if (named(name, "length")) {
+    if (text != nullptr)
+      return ovra_rt_value_from_int(static_cast<int32_t>(code_point_count(view(text))));
+    if (list != nullptr)
+      return ovra_rt_value_from_int(static_cast<int32_t>(list->length));
+    return nullptr;
+  }
+  if (named(name, "toString")) {
+    if (text != nullptr) {
+      retain(&text->header);
+      return text;
+    }
+    if (!is_number)
+      return nullptr;
+    ovra_rt_value* value = reinterpret_cast<ovra_rt_value*>(header_of(receiver));
+    if (value->tag == Tag::Int)
+      return ovra_rt_string_from_int(value->int_value);
+    if (value->tag == Tag::SingleF)
+      return ovra_rt_string_from_singlef(value->singlef_value);
+    return ovra_rt_string_from_multif(value->multif_value);
+  }
+  if (named(name, "toInt")) {
+    if (text != nullptr)
+      return ovra_rt_value_from_int(leading_int(view(text)));
+    return is_number ? ovra_rt_value_from_int(saturating_int(number)) : nullptr;
+  }
+  if (named(name, "toMultif") || named(name, "toSinglef")) {
+    if (text != nullptr)
+      return ovra_rt_value_from_multif(leading_multif(view(text)));
+    return is_number ? ovra_rt_value_from_multif(number) : nullptr;
+  }
+  if (named(name, "round")) {
+    if (text != nullptr)
+      number = leading_multif(view(text));
+    else if (!is_number)
+      return nullptr;
+    const double rounded = round_half_up(number);
+    if (rounded >= -2147483648.0 && rounded <= 2147483647.0)
+      return ovra_rt_value_from_int(static_cast<int32_t>(rounded));
+    return ovra_rt_value_from_multif(rounded);
+  }
+  if (named(name, "toBool")) {
+    bool truth = true;
+    if (text != nullptr)
+      truth = text->length > 0;
+    else if (is_number)
+      truth = number != 0.0 && !is_nan(number);
+    return ovra_rt_value_from_int(truth ? 1 : 0);
+  }
+  if (named(name, "cutIt")) {
+    const int32_t start = int_argument(args, 0, 0);
+    const int32_t end = int_argument(args, 1, INT32_MAX);
+    if (text != nullptr)
+      return ovra_rt_string_slice(text, start, end);
+    return list != nullptr ? ovra_rt_array_slice(list, start, end) : nullptr;
+  }
+  if (named(name, "initOf") || named(name, "endOf")) {
+    if (text == nullptr)
+      return nullptr;
+    ovra_rt_string* part = as_string(first_argument(args));
+    if (part == nullptr)
+      return ovra_rt_value_from_int(0);
+    const bool found = named(name, "initOf") ? ovra_rt_string_starts_with(text, part)
+                                             : ovra_rt_string_ends_with(text, part);
+    return ovra_rt_value_from_int(found ? 1 : 0);
+  }
+  return nullptr;
+}
+
 void flush_output_at_exit() {
   fflush(output_stream());
 }
@@ -749,21 +923,18 @@ ovra_rt_object* ovra_rt_object_new(const char* class_name, ovra_rt_array*) {
   return object;
 }
 
-void* ovra_rt_object_call_method(ovra_rt_object*, ovra_rt_string*, ovra_rt_array*) {
-  return nullptr;
+void* ovra_rt_object_call_method(ovra_rt_object* object, ovra_rt_string* name,
+                                 ovra_rt_array* args) {
+  if (as_object(object) != nullptr)
+    return nullptr;
+  return language_method(object, view(name), as_array(args) != nullptr ? args : nullptr);
 }
 
 void* ovra_rt_object_get_property(ovra_rt_object* object, ovra_rt_string* name) {
   Bytes key = view(name);
   ovra_rt_object* target = as_object(object);
-  if (target == nullptr) {
-    const bool is_length = key.length == 6 && memcmp(key.data, "length", 6) == 0;
-    if (is_length && as_string(object) != nullptr)
-      return ovra_rt_value_from_int(static_cast<int32_t>(code_point_count(view(object))));
-    if (is_length && as_array(object) != nullptr)
-      return ovra_rt_value_from_int(static_cast<int32_t>(as_array(object)->length));
-    return nullptr;
-  }
+  if (target == nullptr)
+    return language_method(object, key, nullptr);
   for (int64_t i = 0; i < target->property_count; ++i) {
     Bytes candidate = view(target->properties[i].name);
     if (candidate.length == key.length &&

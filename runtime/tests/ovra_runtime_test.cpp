@@ -510,6 +510,98 @@ TEST_F(Runtime, PointersTheLibraryDidNotMakeCountAsNull) {
   ovra_rt_release(text);
 }
 
+// The language's own methods on receivers that are not objects, read without arguments (a
+// property read) or called with an argument array.
+TEST_F(Runtime, LanguageMethodsOnStringsArraysAndNumbers) {
+  auto string_value = [](const char* text) {
+    ovra_rt_string* bare = make(text);
+    ovra_rt_value* boxed = ovra_rt_value_from_string(bare);
+    ovra_rt_release(bare);
+    return boxed;
+  };
+  struct Case {
+    const char* label;
+    ovra_rt_value* receiver;
+    const char* method;
+    std::vector<ovra_rt_value*> args;  // empty: a property read
+    std::string printed;               // the result as print writes it; "" for null
+  };
+  ovra_rt_array* list = ovra_rt_array_new();
+  for (int i = 1; i <= 4; ++i) {
+    ovra_rt_value* element = ovra_rt_value_from_int(i * 10);
+    ovra_rt_array_push(list, element);
+    ovra_rt_release(element);
+  }
+  const std::vector<Case> cases = {
+      {"int toString", ovra_rt_value_from_int(42), "toString", {}, "42\n"},
+      {"double toString", ovra_rt_value_from_multif(2.5), "toString", {}, "2.5\n"},
+      {"string toString", string_value("hi"), "toString", {}, "hi\n"},
+      {"string length", string_value("h\xC3\xA9llo"), "length", {}, "5\n"},
+      {"array length", ovra_rt_value_from_array(list), "length", {}, "4\n"},
+      {"toInt prefix", string_value(" 12abc"), "toInt", {}, "12\n"},
+      {"toInt none", string_value("abc"), "toInt", {}, "0\n"},
+      {"toInt double", ovra_rt_value_from_multif(-2.7), "toInt", {}, "-2\n"},
+      {"toMultif", string_value("2.5kg"), "toMultif", {}, "2.5\n"},
+      {"toSinglef none", string_value("kg"), "toSinglef", {}, "NaN\n"},
+      {"toMultif hex is not decimal", string_value("0x10"), "toMultif", {}, "0\n"},
+      {"toMultif exponent", string_value(" -1.5e2x"), "toMultif", {}, "-150\n"},
+      {"toMultif Infinity", string_value("-Infinity"), "toMultif", {}, "-Infinity\n"},
+      {"round half up", ovra_rt_value_from_multif(2.5), "round", {}, "3\n"},
+      {"round negative half", ovra_rt_value_from_multif(-2.5), "round", {}, "-2\n"},
+      {"round huge",
+       ovra_rt_value_from_multif(1e300),
+       "round",
+       {},
+       "1" + std::string(300, '0') + "\n"},
+      {"toBool empty", string_value(""), "toBool", {}, "0\n"},
+      {"toBool zero", ovra_rt_value_from_int(0), "toBool", {}, "0\n"},
+      {"toBool text", string_value("x"), "toBool", {}, "1\n"},
+      {"cutIt string",
+       string_value("hello"),
+       "cutIt",
+       {ovra_rt_value_from_int(1), ovra_rt_value_from_int(3)},
+       "el\n"},
+      {"cutIt one argument", string_value("hello"), "cutIt", {ovra_rt_value_from_int(-2)}, "lo\n"},
+      {"cutIt array",
+       ovra_rt_value_from_array(list),
+       "cutIt",
+       {ovra_rt_value_from_int(1), ovra_rt_value_from_int(3)},
+       "[20, 30]\n"},
+      {"initOf", string_value("hello"), "initOf", {string_value("he")}, "1\n"},
+      {"endOf", string_value("hello"), "endOf", {string_value("he")}, "0\n"},
+      {"endOf without argument",
+       string_value("hello"),
+       "endOf",
+       {ovra_rt_value_from_int(1)},
+       "0\n"},
+      {"unknown name", string_value("hello"), "shout", {}, ""},
+      {"number has no length", ovra_rt_value_from_int(3), "length", {}, ""},
+  };
+  ovra_rt_release(list);
+  for (const Case& c : cases) {
+    ovra_rt_string* name = make(c.method);
+    void* result = nullptr;
+    if (c.args.empty()) {
+      result = ovra_rt_object_get_property(reinterpret_cast<ovra_rt_object*>(c.receiver), name);
+    } else {
+      ovra_rt_array* args = ovra_rt_array_new();
+      for (ovra_rt_value* arg : c.args) {
+        ovra_rt_array_push(args, arg);
+        ovra_rt_release(arg);
+      }
+      result =
+          ovra_rt_object_call_method(reinterpret_cast<ovra_rt_object*>(c.receiver), name, args);
+      ovra_rt_release(args);
+    }
+    const std::string text =
+        printed([&] { ovra_rt_io_print(static_cast<ovra_rt_value*>(result)); });
+    EXPECT_EQ(text, c.printed) << c.label;
+    ovra_rt_release(result);
+    ovra_rt_release(name);
+    ovra_rt_release(c.receiver);
+  }
+}
+
 TEST_F(Runtime, SmallIntBoxesAreSharedAndSurviveReleases) {
   const int64_t before = ovra_runtime_live_objects();
   ovra_rt_value* first = ovra_rt_value_from_int(7);
