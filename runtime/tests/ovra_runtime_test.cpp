@@ -624,6 +624,130 @@ TEST_F(Runtime, SmallIntBoxesAreSharedAndSurviveReleases) {
     EXPECT_EQ(ovra_rt_value_to_int(ovra_rt_value_from_int(number)), number);
 }
 
+// Random calls of every function on random mixes of pointers (null, memory the library did not
+// make, and every kind of runtime object) and wild indexes; under AddressSanitizer this finds any
+// call that reads or frees what it must not. Afterwards every container is emptied, which breaks
+// the cycles the calls made, and everything must be freed.
+TEST_F(Runtime, RandomMisuseNeverCrashesOrLeaks) {
+  std::mt19937 random(2024);
+  alignas(16) static char foreign[64] = "foreign memory";
+  std::vector<void*> pool{nullptr, foreign};
+  std::vector<ovra_rt_string*> names;
+  for (const char* name : {"a", "b", "length", "toString", "cutIt"})
+    names.push_back(make(name));
+  auto pick = [&]() { return pool[random() % pool.size()]; };
+  auto name = [&]() { return names[random() % names.size()]; };
+  auto index = [&]() -> int64_t {
+    const int64_t wild[] = {-1, 0, 1, 2, 3, 7, INT64_MAX, INT64_MIN, INT32_MIN};
+    return wild[random() % std::size(wild)];
+  };
+  auto keep = [&](void* result) {
+    if (result != nullptr)
+      pool.push_back(result);
+  };
+  auto as = [](void* pointer) { return static_cast<ovra_rt_value*>(pointer); };
+  auto str = [](void* pointer) { return static_cast<ovra_rt_string*>(pointer); };
+  auto arr = [](void* pointer) { return static_cast<ovra_rt_array*>(pointer); };
+  auto obj = [](void* pointer) { return static_cast<ovra_rt_object*>(pointer); };
+
+  const std::string output = printed([&] {
+    for (int step = 0; step < 20000; ++step) {
+      const int32_t small = static_cast<int32_t>(index());
+      switch (random() % 24) {
+        case 0:
+          keep(ovra_rt_string_from_utf8("h\xC3\xA9llo", 6));
+          break;
+        case 1:
+          keep(ovra_rt_string_concat(str(pick()), str(pick())));
+          break;
+        case 2:
+          ovra_rt_string_compare(str(pick()), str(pick()));
+          break;
+        case 3:
+          keep(ovra_rt_string_from_int(small));
+          break;
+        case 4:
+          keep(ovra_rt_string_from_multif(small / 7.0));
+          break;
+        case 5:
+          keep(ovra_rt_array_new());
+          break;
+        case 6:
+          ovra_rt_array_length(arr(pick()));
+          break;
+        case 7:
+          keep(ovra_rt_array_get(arr(pick()), index()));
+          break;
+        case 8:
+          ovra_rt_array_set(arr(pick()), index(), pick());
+          break;
+        case 9:
+          ovra_rt_array_push(arr(pick()), pick());
+          break;
+        case 10:
+          ovra_rt_array_remove(arr(pick()), index());
+          break;
+        case 11:
+          keep(ovra_rt_object_new(random() % 2 ? "Thing" : nullptr, arr(pick())));
+          break;
+        case 12:
+          keep(ovra_rt_object_call_method(obj(pick()), name(), arr(pick())));
+          break;
+        case 13:
+          keep(ovra_rt_object_get_property(obj(pick()), name()));
+          break;
+        case 14:
+          ovra_rt_object_set_property(obj(pick()), name(), pick());
+          break;
+        case 15:
+          ovra_rt_string_starts_with(str(pick()), str(pick()));
+          break;
+        case 16:
+          keep(ovra_rt_string_slice(str(pick()), small, static_cast<int32_t>(index())));
+          break;
+        case 17:
+          keep(ovra_rt_array_slice(arr(pick()), small, static_cast<int32_t>(index())));
+          break;
+        case 18:
+          ovra_rt_value_to_int(pick());
+          ovra_rt_value_to_float(pick());
+          break;
+        case 19:
+          keep(ovra_rt_value_from_array(arr(pick())));
+          break;
+        case 20:
+          keep(ovra_rt_value_from_string(str(pick())));
+          break;
+        case 21:
+          keep(ovra_rt_value_from_multif(small * 0.5));
+          break;
+        case 22:
+          if (random() % 50 == 0)
+            ovra_rt_io_print(as(pick()));
+          break;
+        case 23: {
+          void* pointer = pick();
+          ovra_rt_retain(pointer);
+          ovra_rt_release(pointer);
+          break;
+        }
+      }
+    }
+  });
+  EXPECT_FALSE(output.empty());
+
+  for (void* pointer : pool) {
+    while (ovra_rt_array_length(arr(pointer)) > 0)
+      ovra_rt_array_remove(arr(pointer), 0);
+    for (ovra_rt_string* key : names)
+      ovra_rt_object_set_property(obj(pointer), key, nullptr);
+  }
+  for (std::size_t i = 2; i < pool.size(); ++i)
+    ovra_rt_release(pool[i]);
+  for (ovra_rt_string* key : names)
+    ovra_rt_release(key);
+}
+
 // ---- The archive as executables link it ----------------------------------------------------
 
 std::string command_output(const std::string& command, int* status) {
