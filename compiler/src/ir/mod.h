@@ -10,6 +10,7 @@
 #include <memory>
 #include <optional>
 #include <string>
+#include <type_traits>
 #include <variant>
 #include <vector>
 
@@ -17,6 +18,14 @@
 #include "types.h"
 
 namespace ovra {
+
+// True when T is one of the alternatives of the variant V; it keeps the converting constructors
+// of the records below from claiming every type.
+template <class T, class V>
+inline constexpr bool kIsAlternativeOf = false;
+template <class T, class... Alternatives>
+inline constexpr bool kIsAlternativeOf<T, std::variant<Alternatives...>> =
+    (std::is_same_v<T, Alternatives> || ...);
 
 enum class IrTarget : std::uint8_t { Generic, Web, Native };
 
@@ -155,7 +164,7 @@ struct IrValue {
 
   IrValue() : node(IrUnknownValue{}) {}
   template <class Record>
-  IrValue(Record record) : node(std::move(record)) {}
+  requires kIsAlternativeOf<Record, Node> IrValue(Record record) : node(std::move(record)) {}
 
   template <class Record>
   bool is() const {
@@ -261,7 +270,7 @@ struct IrInstruction {
   Node node;
 
   template <class Record>
-  IrInstruction(Record record) : node(std::move(record)) {}
+  requires kIsAlternativeOf<Record, Node> IrInstruction(Record record) : node(std::move(record)) {}
 
   template <class Record>
   const Record* as() const {

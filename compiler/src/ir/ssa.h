@@ -52,7 +52,7 @@ struct SsaInstruction {
   Node node;
 
   template <class Record>
-  SsaInstruction(Record record) : node(std::move(record)) {}
+  requires kIsAlternativeOf<Record, Node> SsaInstruction(Record record) : node(std::move(record)) {}
 
   template <class Record>
   const Record* as() const {
