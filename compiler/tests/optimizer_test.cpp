@@ -160,6 +160,10 @@ TEST(DeadCode, ConstantConditions) {
            "let i = 0;\n\n"},
           {"open forloops stay", "forloop (;;) { if (false) { continue; } break; }",
            "for (; ; ) {\n  break;\n}\n\n"},
+          {"removals around a splice keep the order",
+           "let a = 1;\nwhile (false) { }\nif (true) { let b = 2; let c = 3; }\nwhile (false) { "
+           "}\nlet d = 4;",
+           "let a = 1;\n\nlet b = 2;\n\nlet c = 3;\n\nlet d = 4;\n\n"},
           {"a top-level return does not end the program", "back 1;\nlet a = 2;",
            "return 1;\n\nlet a = 2;\n\n"},
       },
