@@ -7,6 +7,7 @@
 
 #include <algorithm>
 #include <cstdint>
+#include <iterator>
 #include <type_traits>
 #include <utility>
 
@@ -476,10 +477,16 @@ Status Parser::parse_block(std::vector<Statement>& out) {
     return nesting_error();
   if (Status open = expect(T::LeftBrace); !open)
     return open;
+  // Statements are gathered on the shared stack and moved into a list of exactly their number:
+  // a statement is large, and growing each block's own list would leave unused room in most.
+  const std::size_t base = block_stack_.size();
   while (!check(T::RightBrace) && !is_at_end()) {
-    if (Status ok = parse_statement(out); !ok)
+    if (Status ok = parse_statement(block_stack_); !ok)
       return ok;
   }
+  out.reserve(out.size() + block_stack_.size() - base);
+  std::move(block_stack_.begin() + base, block_stack_.end(), std::back_inserter(out));
+  block_stack_.erase(block_stack_.begin() + base, block_stack_.end());
   return expect(T::RightBrace);
 }
 

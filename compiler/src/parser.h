@@ -119,7 +119,8 @@ class Parser {
   std::size_t released_bytes_ = 0;  // bytes at the start of the token array handed back
   std::size_t nesting_ = 0;
   std::size_t depth_ = 0;
-  std::vector<Statement> top_level_;  // reused by the public parse_statement
+  std::vector<Statement> top_level_;    // reused by the public parse_statement
+  std::vector<Statement> block_stack_;  // statements of the blocks being parsed, innermost last
 };
 
 // Lexes and parses a whole source text into its program, as the pipeline does, without the
