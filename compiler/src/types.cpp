@@ -65,8 +65,7 @@ std::string Token::debug_text() const {
 
 OvraType::OvraType(const OvraType& other)
     : kind_(other.kind_),
-      element_(other.element_ ? std::make_unique<OvraType>(*other.element_) : nullptr),
-      class_name_(other.class_name_) {}
+      payload_(other.payload_ ? std::make_unique<Payload>(*other.payload_) : nullptr) {}
 
 OvraType& OvraType::operator=(const OvraType& other) {
   if (this != &other) *this = OvraType(other);
@@ -75,23 +74,28 @@ OvraType& OvraType::operator=(const OvraType& other) {
 
 OvraType OvraType::array_of(OvraType element) {
   OvraType type(Kind::Arr);
-  type.element_ = std::make_unique<OvraType>(std::move(element));
+  type.payload_ = std::make_unique<Payload>(Payload{std::move(element), {}});
   return type;
 }
 
 OvraType OvraType::class_named(std::string name) {
   OvraType type(Kind::Class);
-  type.class_name_ = std::move(name);
+  type.payload_ = std::make_unique<Payload>(Payload{OvraType(), std::move(name)});
   return type;
+}
+
+const std::string& OvraType::class_name() const {
+  static const std::string kNoName;
+  return payload_ ? payload_->class_name : kNoName;
 }
 
 bool OvraType::operator==(const OvraType& other) const {
   if (kind_ != other.kind_) return false;
   switch (kind_) {
     case Kind::Arr:
-      return *element_ == *other.element_;
+      return element() == other.element();
     case Kind::Class:
-      return class_name_ == other.class_name_;
+      return class_name() == other.class_name();
     default:
       return true;
   }
@@ -105,8 +109,8 @@ std::string OvraType::to_string() const {
     case Kind::Bool: return "bool";
     case Kind::SingleF: return "singlef";
     case Kind::MultiF: return "multif";
-    case Kind::Arr: return "arr<" + element_->to_string() + ">";
-    case Kind::Class: return "class<" + class_name_ + ">";
+    case Kind::Arr: return "arr<" + element().to_string() + ">";
+    case Kind::Class: return "class<" + class_name() + ">";
     case Kind::Obj: return "obj";
     case Kind::Unknown: return "unknown";
     case Kind::Void: return "void";
@@ -122,8 +126,8 @@ std::string OvraType::to_typescript() const {
     case Kind::SingleF:
     case Kind::MultiF: return "number";
     case Kind::Bool: return "boolean";
-    case Kind::Arr: return element_->to_typescript() + "[]";
-    case Kind::Class: return class_name_;
+    case Kind::Arr: return element().to_typescript() + "[]";
+    case Kind::Class: return class_name();
     case Kind::Obj:
     case Kind::Unknown: return "any";
     case Kind::Void: return "void";
@@ -139,8 +143,8 @@ std::string OvraType::debug_text() const {
     case Kind::Bool: return "Bool";
     case Kind::SingleF: return "SingleF";
     case Kind::MultiF: return "MultiF";
-    case Kind::Arr: return "Arr(" + element_->debug_text() + ")";
-    case Kind::Class: return "Class(" + quote_debug_string(class_name_) + ")";
+    case Kind::Arr: return "Arr(" + element().debug_text() + ")";
+    case Kind::Class: return "Class(" + quote_debug_string(class_name()) + ")";
     case Kind::Obj: return "Obj";
     case Kind::Unknown: return "Unknown";
     case Kind::Void: return "Void";

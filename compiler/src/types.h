@@ -100,9 +100,9 @@ class OvraType {
   Kind kind() const { return kind_; }
   bool is(Kind kind) const { return kind_ == kind; }
   // Element type of an Arr; only valid when kind() == Kind::Arr.
-  const OvraType& element() const { return *element_; }
+  const OvraType& element() const;
   // Class name of a Class; empty otherwise.
-  const std::string& class_name() const { return class_name_; }
+  const std::string& class_name() const;
 
   bool is_numeric() const {
     return kind_ == Kind::Int || kind_ == Kind::SingleF || kind_ == Kind::MultiF;
@@ -120,10 +120,19 @@ class OvraType {
   std::string debug_text() const;
 
  private:
+  // Only Arr and Class carry a payload, so the common types stay one pointer wide: every
+  // literal in the syntax tree holds an OvraType.
+  struct Payload;
   Kind kind_;
-  std::unique_ptr<OvraType> element_;  // set exactly for Arr
-  std::string class_name_;             // set exactly for Class
+  std::unique_ptr<Payload> payload_;
 };
+
+struct OvraType::Payload {
+  OvraType element;        // for Arr
+  std::string class_name;  // for Class
+};
+
+inline const OvraType& OvraType::element() const { return payload_->element; }
 
 // The compatibility rule used for initializers, returns, arguments, pushed values and array
 // elements: equal types, Unknown on either side at the top level, or two numeric types.
