@@ -106,6 +106,11 @@ std::string javascript_name(std::string_view name) {
 }
 
 void CodeGenerator::write_name(std::string_view name) {
+  // Object-form method bodies reach their object through `this`, as JavaScript does.
+  if (object_method_depth_ > 0 && name == "this") {
+    write(name);
+    return;
+  }
   write(name);
   if (is_reserved_in_javascript(name))
     write("$");
@@ -274,7 +279,9 @@ void CodeGenerator::visit_object_members(std::string_view object,
       write_name(method.parameters[i].name);
     }
     write(") {\n");
+    ++object_method_depth_;
     visit_block(method.body);
+    --object_method_depth_;
     write_indent();
     write("};\n");
   }

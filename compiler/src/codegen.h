@@ -79,6 +79,7 @@ class CodeGenerator {
 
   std::string output_;
   std::size_t indent_level_ = 0;
+  std::size_t object_method_depth_ = 0;  // > 0 inside the body of an object-form method
   std::uint64_t temp_counter_ = 0;
   bool plain_javascript_;
   // Set whenever the emitted text refers to the global `ovra`, which the prelude defines.
