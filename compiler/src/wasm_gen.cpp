@@ -332,6 +332,11 @@ Result<std::string> WasmGenerator::generate_module(const Program& program) {
     }
     if (function == nullptr)
       continue;
+    // Functions are exported under their own names, and the head already exports the memory
+    // as "memory"; a second export of that name would make the module invalid.
+    if (function->name == "memory") {
+      return CompilerError::other("Function name 'memory' clashes with the memory export in WASM");
+    }
     // A later function of the same name replaces the earlier one for callers, as it does in
     // the function table of the semantic stage.
     Callee callee{function_index_ + static_cast<std::uint32_t>(functions.size()),
