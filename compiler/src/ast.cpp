@@ -96,6 +96,14 @@ class DebugWriter {
       out_ += "None";
     }
   }
+  template <class Inner>
+  void write(const OptionalBox<Inner>& optional) {
+    if (optional) {
+      wrapped("Some", *optional);
+    } else {
+      out_ += "None";
+    }
+  }
   template <class Item>
   void write(const std::vector<Item>& items) {
     out_ += '[';

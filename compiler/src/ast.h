@@ -5,6 +5,7 @@
 #pragma once
 
 #include <optional>
+#include <type_traits>
 #include <string>
 #include <variant>
 #include <vector>
@@ -16,6 +17,13 @@ namespace ovra {
 
 struct Expression;
 struct Statement;
+
+// True when Record is one of the alternatives of the variant Node.
+template <class Record, class Node>
+inline constexpr bool kIsNodeRecord = false;
+template <class Record, class... Records>
+inline constexpr bool kIsNodeRecord<Record, std::variant<Records...>> =
+    (std::is_same_v<Record, Records> || ...);
 
 struct StringValue {
   std::string text;  // the decoded content
@@ -102,6 +110,7 @@ struct Expression {
   Node node;
 
   template <class Record>
+    requires kIsNodeRecord<Record, Node>
   Expression(Record record) : node(std::move(record)) {}
 
   const Span& span() const;
@@ -141,7 +150,7 @@ struct VariableDeclaration {
   bool is_const = false;
   std::string name;
   std::optional<OvraType> var_type;
-  std::optional<Expression> value;
+  OptionalBox<Expression> value;
 };
 struct FunctionDeclaration {
   Span span;
@@ -153,7 +162,7 @@ struct FunctionDeclaration {
 };
 struct ReturnStatement {
   Span span;
-  std::optional<Expression> value;
+  OptionalBox<Expression> value;
 };
 struct IfStatement {
   Span span;
@@ -172,9 +181,9 @@ struct WhileStatement {
 };
 struct ForLoopStatement {
   Span span;
-  std::optional<VariableDeclaration> init;
-  std::optional<Expression> condition;
-  std::optional<Expression> update;
+  OptionalBox<VariableDeclaration> init;
+  OptionalBox<Expression> condition;
+  OptionalBox<Expression> update;
   std::vector<Statement> body;
 };
 struct PushStatement {
@@ -246,6 +255,7 @@ struct Statement {
   Node node;
 
   template <class Record>
+    requires kIsNodeRecord<Record, Node>
   Statement(Record record) : node(std::move(record)) {}
 
   const Span& span() const;

@@ -505,8 +505,10 @@ Status Parser::parse_variable_declaration(VariableDeclaration& out) {
   }
   if (check(T::Assign)) {
     advance();
-    if (Status ok = parse_required("Expected expression after '='", out.value); !ok)
+    Slot value;
+    if (Status ok = parse_required("Expected expression after '='", value); !ok)
       return ok;
+    out.value = std::move(*value);
   }
   return expect(T::Semicolon);
 }
@@ -557,9 +559,11 @@ Status Parser::parse_return(std::vector<Statement>& out) {
   if (check(T::Semicolon)) {
     advance();
   } else {
-    if (Status ok = parse_required("Expected expression after 'back'", statement.value); !ok) {
+    Slot value;
+    if (Status ok = parse_required("Expected expression after 'back'", value); !ok) {
       return ok;
     }
+    statement.value = std::move(*value);
     if (Status end = expect(T::Semicolon); !end)
       return end;
   }
@@ -627,15 +631,19 @@ Status Parser::parse_forloop(std::vector<Statement>& out) {
   }
 
   if (!check(T::Semicolon)) {
-    if (Status ok = parse_expression(loop.condition); !ok)
+    Slot condition;
+    if (Status ok = parse_expression(condition); !ok)
       return ok;
+    loop.condition = std::move(condition);
   }
   if (Status end = expect(T::Semicolon); !end)
     return end;
 
   if (!check(T::RightParen)) {
-    if (Status ok = parse_expression(loop.update); !ok)
+    Slot update;
+    if (Status ok = parse_expression(update); !ok)
       return ok;
+    loop.update = std::move(update);
   }
   if (Status closed = expect(T::RightParen); !closed)
     return closed;

@@ -4,6 +4,7 @@
 #include <cstdint>
 #include <deque>
 #include <memory>
+#include <optional>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -75,6 +76,55 @@ class Box {
   const T* operator->() const { return ptr_.get(); }
   T& get() { return *ptr_; }
   const T& get() const { return *ptr_; }
+
+ private:
+  std::unique_ptr<T> ptr_;
+};
+
+// An optional T kept on the heap: the interface of std::optional, one pointer wide. Syntax-tree
+// records use it for optional children that are large and often absent, so that the records
+// (and therefore every Statement) stay small.
+template <class T>
+class OptionalBox {
+ public:
+  OptionalBox() = default;
+  OptionalBox(std::nullopt_t) {}
+  OptionalBox(T value) : ptr_(std::make_unique<T>(std::move(value))) {}
+  OptionalBox(std::optional<T> value)
+      : ptr_(value ? std::make_unique<T>(std::move(*value)) : nullptr) {}
+  OptionalBox(const OptionalBox& other)
+      : ptr_(other.ptr_ ? std::make_unique<T>(*other.ptr_) : nullptr) {}
+  OptionalBox(OptionalBox&&) noexcept = default;
+  OptionalBox& operator=(const OptionalBox& other) {
+    if (this != &other) ptr_ = other.ptr_ ? std::make_unique<T>(*other.ptr_) : nullptr;
+    return *this;
+  }
+  OptionalBox& operator=(OptionalBox&&) noexcept = default;
+  OptionalBox& operator=(std::nullopt_t) {
+    ptr_.reset();
+    return *this;
+  }
+  OptionalBox& operator=(T value) {
+    ptr_ = std::make_unique<T>(std::move(value));
+    return *this;
+  }
+  ~OptionalBox() = default;
+
+  bool has_value() const { return ptr_ != nullptr; }
+  explicit operator bool() const { return has_value(); }
+  T& operator*() { return *ptr_; }
+  const T& operator*() const { return *ptr_; }
+  T* operator->() { return ptr_.get(); }
+  const T* operator->() const { return ptr_.get(); }
+  T& value() { return *ptr_; }
+  const T& value() const { return *ptr_; }
+  template <class... Args>
+  T& emplace(Args&&... args) {
+    ptr_ = std::make_unique<T>(std::forward<Args>(args)...);
+    return *ptr_;
+  }
+  void reset() { ptr_.reset(); }
+  operator std::optional<T>() const { return ptr_ ? std::optional<T>(*ptr_) : std::nullopt; }
 
  private:
   std::unique_ptr<T> ptr_;
