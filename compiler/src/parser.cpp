@@ -70,7 +70,7 @@ Parser::Parser(TokenList tokens) : tokens_(std::move(tokens)), release_at_(kToke
   // The lexer always ends the list with Eof; a hand-made list gets one too, so that the current
   // token always exists.
   if (tokens_.tokens.empty() || tokens_.tokens.back().token_type != T::Eof) {
-    Span end = tokens_.tokens.empty() ? Span{} : tokens_.tokens.back().span;
+    Span end = tokens_.tokens.empty() ? Span{} : Span(tokens_.tokens.back().span);
     tokens_.tokens.push_back(Token{T::Eof, {}, {}, end});
   }
 }

@@ -34,15 +34,33 @@ std::string quote_debug_string(std::string_view text);
 // The kind's name as messages print it: "Semicolon", "RightBrace".
 std::string_view token_type_name(TokenType type);
 
+// A Span in 32-bit fields, as tokens carry it: there are millions of tokens in a large program,
+// and the driver refuses sources anywhere near 2^32 characters.
+struct PackedSpan {
+  std::uint32_t line = 1;
+  std::uint32_t column = 1;
+  std::uint32_t position = 0;
+
+  PackedSpan() = default;
+  PackedSpan(const Span& span)
+      : line(static_cast<std::uint32_t>(span.line)),
+        column(static_cast<std::uint32_t>(span.column)),
+        position(static_cast<std::uint32_t>(span.position)) {}
+  operator Span() const { return Span{line, column, position}; }
+};
+
 struct Token {
   TokenType token_type = TokenType::Eof;
-  // The token's text as it stands in the source (for a string literal: with its quotes and its
-  // escapes undecoded).
+  PackedSpan span;  // line, column and position of the token's first character
+  // The token's text: for a string literal the quote, the decoded content and the quote.
   std::string_view lexeme;
   // The payload of Identifier and NumberLiteral (their text) and of StringLiteral (the decoded
   // content); empty for every other kind.
   std::string_view text;
-  Span span;
+
+  Token() = default;
+  Token(TokenType type, std::string_view lexeme, std::string_view text, Span span)
+      : token_type(type), span(span), lexeme(lexeme), text(text) {}
 
   // "Identifier(\"x\")", "Semicolon".
   std::string debug_text() const;
