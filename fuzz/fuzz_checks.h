@@ -45,19 +45,39 @@ inline bool is_excerpt_line(std::string_view line) {
   return true;
 }
 
+// Well-formed UTF-8 in the strict sense: no overlong forms, no surrogates, nothing past U+10FFFF.
+// The driver refuses anything else before compiling, so positions are only checked for such text.
 inline bool is_valid_utf8(std::string_view text) {
+  const auto* bytes = reinterpret_cast<const unsigned char*>(text.data());
   std::size_t i = 0;
   while (i < text.size()) {
-    unsigned char lead = static_cast<unsigned char>(text[i]);
-    std::size_t length = lead < 0x80           ? 1
-                         : (lead >> 5) == 0x6  ? 2
-                         : (lead >> 4) == 0xE  ? 3
-                         : (lead >> 3) == 0x1E ? 4
-                                               : 0;
-    if (length == 0 || i + length > text.size())
+    const unsigned char lead = bytes[i];
+    std::size_t length = 0;
+    unsigned char low = 0x80, high = 0xBF;  // the range of the second byte
+    if (lead < 0x80) {
+      ++i;
+      continue;
+    } else if (lead >= 0xC2 && lead <= 0xDF) {
+      length = 2;
+    } else if (lead >= 0xE0 && lead <= 0xEF) {
+      length = 3;
+      if (lead == 0xE0)
+        low = 0xA0;
+      if (lead == 0xED)
+        high = 0x9F;
+    } else if (lead >= 0xF0 && lead <= 0xF4) {
+      length = 4;
+      if (lead == 0xF0)
+        low = 0x90;
+      if (lead == 0xF4)
+        high = 0x8F;
+    } else {
       return false;
-    for (std::size_t k = 1; k < length; ++k) {
-      if ((static_cast<unsigned char>(text[i + k]) & 0xC0) != 0x80)
+    }
+    if (i + length > text.size() || bytes[i + 1] < low || bytes[i + 1] > high)
+      return false;
+    for (std::size_t k = 2; k < length; ++k) {
+      if ((bytes[i + k] & 0xC0) != 0x80)
         return false;
     }
     i += length;

@@ -90,7 +90,7 @@ class ProgramGenerator {
   }
 
  private:
-  enum class Kind { Int, SingleF, Bool, String, ArrInt, ArrSingleF, Obj, Void };
+  enum class Kind { Int, SingleF, MultiF, Bool, String, ArrInt, ArrSingleF, Obj, Void };
 
   struct Variable {
     std::string name;
@@ -113,6 +113,8 @@ class ProgramGenerator {
         return "int";
       case Kind::SingleF:
         return "singlef";
+      case Kind::MultiF:
+        return "multif";
       case Kind::Bool:
         return "bool";
       case Kind::String:
@@ -128,7 +130,9 @@ class ProgramGenerator {
     }
     return "int";
   }
-  static bool is_numeric(Kind kind) { return kind == Kind::Int || kind == Kind::SingleF; }
+  static bool is_numeric(Kind kind) {
+    return kind == Kind::Int || kind == Kind::SingleF || kind == Kind::MultiF;
+  }
 
   std::uint32_t pick(std::uint32_t n) { return choices_.below(n); }
   bool integer() const { return options_.integer_subset; }
@@ -136,9 +140,9 @@ class ProgramGenerator {
   Kind value_kind() {
     if (integer())
       return pick(3) == 0 ? Kind::Bool : Kind::Int;
-    static constexpr Kind kinds[] = {Kind::Int,     Kind::Bool,   Kind::String,
-                                     Kind::SingleF, Kind::ArrInt, Kind::ArrSingleF};
-    return kinds[pick(6)];
+    static constexpr Kind kinds[] = {Kind::Int,    Kind::Bool,       Kind::String, Kind::SingleF,
+                                     Kind::ArrInt, Kind::ArrSingleF, Kind::MultiF, Kind::Obj};
+    return kinds[pick(8)];
   }
 
   std::string fresh(const char* prefix) { return prefix + std::to_string(next_name_++); }
@@ -238,6 +242,9 @@ class ProgramGenerator {
         return int_expression(depth, leaf);
       case Kind::SingleF:
         return float_expression(depth, leaf);
+      case Kind::MultiF:
+        return !leaf && pick(3) == 0 ? "(" + float_expression(depth + 1, leaf) + ").toMultif()"
+                                     : variable_or(Kind::MultiF, float_expression(depth, leaf));
       case Kind::Bool:
         return bool_expression(depth, leaf);
       case Kind::String:
@@ -246,10 +253,26 @@ class ProgramGenerator {
       case Kind::ArrSingleF:
         return array_expression(kind, depth, leaf);
       case Kind::Obj:
+        return object_expression(depth, leaf);
       case Kind::Void:
         break;
     }
     return "0";
+  }
+
+  // Values of type obj: parsed JSON, a row of the query builder, or an object declared earlier.
+  std::string object_expression(int depth, bool leaf) {
+    if (leaf || pick(2) == 0)
+      return variable_or(Kind::Obj, "ovra.jsonParse(\"{}\")");
+    switch (pick(3)) {
+      case 0:
+        return "ovra.jsonParse(" + expression(Kind::String, depth + 1) + ")";
+      case 1:
+        return "ovra.db.table(" + expression(Kind::String, depth + 1) + ").where(\"id\", " +
+               expression(Kind::Int, depth + 1) + ").findOne()";
+      default:
+        return "ovra.db.table(\"t\").limit(" + expression(Kind::Int, depth + 1) + ")";
+    }
   }
 
   std::string int_expression(int depth, bool leaf) {
@@ -341,7 +364,11 @@ class ProgramGenerator {
                expression(Kind::Bool, depth + 1) + ")";
       case 4: {
         std::string call = call_returning(Kind::Bool, depth);
-        return call.empty() ? expression(Kind::Int, depth + 1) + " == 0" : call;
+        if (!call.empty())
+          return call;
+        if (!integer() && pick(2))
+          return "ovra.exists(" + expression(Kind::String, depth + 1) + ")";
+        return expression(Kind::Int, depth + 1) + " == 0";
       }
       case 5:
         return "!(" + expression(Kind::Bool, depth + 1) + ")";
@@ -365,6 +392,14 @@ class ProgramGenerator {
       case 2:
         return "(" + expression(Kind::Int, depth + 1) + ").toString()";
       case 3:
+        if (pick(3) == 0) {
+          static const char* calls[] = {"ovra.cwd()", "ovra.env(\"HOME\")"};
+          if (pick(2))
+            return calls[pick(2)];
+          return pick(2) ? "ovra.pathJoin(" + expression(Kind::String, depth + 1) + ", " +
+                               expression(Kind::String, depth + 1) + ")"
+                         : "ovra.jsonStringify(" + expression(value_kind(), depth + 1) + ")";
+        }
         return "(" + expression(Kind::String, depth + 1) + ").cutIt(" +
                expression(Kind::Int, depth + 1) +
                (pick(2) ? ", " + expression(Kind::Int, depth + 1) : std::string()) + ")";
@@ -511,6 +546,18 @@ class ProgramGenerator {
     line(text + ");");
   }
 
+  // A query-builder chain as a statement; the WebAssembly target lowers these to host calls.
+  void database_statement() {
+    static const char* steps[] = {".where(\"a\", 1)", ".limit(3)", ".orderBy(\"a\", \"asc\")",
+                                  ".join(\"u\", \"a\", \"b\")"};
+    static const char* ends[] = {".find()", ".findOne()", ".find()", ""};
+    std::string text = "ovra.db.table(\"items\")";
+    std::uint32_t count = pick(3);
+    for (std::uint32_t i = 0; i < count; ++i)
+      text += steps[pick(4)];
+    line(text + ends[pick(4)] + ";");
+  }
+
   void call_statement() {
     if (functions_.empty())
       return integer() ? increment_statement() : output_statement();
@@ -553,7 +600,7 @@ class ProgramGenerator {
       case 6:
         return call_statement();
       case 7:
-        return increment_statement();
+        return pick(4) == 0 ? database_statement() : increment_statement();
       case 8:
         if (expected_return_ && *expected_return_ != Kind::Void) {
           return line("back " + expression(*expected_return_) + ";");
