@@ -335,5 +335,36 @@ TEST_F(ServeHostile, BackendThatNeverAnswersOrHangsUpHalfway) {
   }
 }
 
+// The source is swapped for another file by a rename, as editors save, then removed: the server
+// rebuilds from the new file, and while the source is gone it keeps serving the last good script.
+TEST_F(ServeHostile, SourceReplacedByRenameThenRemoved) {
+  start();
+  write_text(dir_ / "next.ovra", "ovra.log(\"renamed in\");\n");
+  fs::last_write_time(dir_ / "next.ovra", fs::last_write_time(dir_ / "app.js") + 10s);
+  fs::rename(dir_ / "next.ovra", dir_ / "app.ovra");
+  const auto deadline = Clock::now() + 15s;
+  std::string script;
+  while (Clock::now() < deadline) {
+    httplib::Client client("127.0.0.1", port_);
+    client.set_read_timeout(5, 0);
+    auto response = client.Get("/main.js");
+    if (response && response->body.find("renamed in") != std::string::npos) {
+      script = response->body;
+      break;
+    }
+    std::this_thread::sleep_for(100ms);
+  }
+  ASSERT_FALSE(script.empty()) << serve_->out() << serve_->err();
+
+  fs::remove(dir_ / "app.ovra");
+  std::this_thread::sleep_for(1200ms);  // more than two polls of the watcher
+  httplib::Client client("127.0.0.1", port_);
+  client.set_read_timeout(5, 0);
+  auto response = client.Get("/main.js");
+  ASSERT_TRUE(response);
+  EXPECT_EQ(response->status, 200);
+  EXPECT_EQ(response->body, script);
+}
+
 }  // namespace
 }  // namespace ovra::testing
