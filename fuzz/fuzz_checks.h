@@ -10,6 +10,7 @@
 #include <vector>
 
 #include "compiler.h"
+#include "lexer.h"  // first_invalid_utf8_offset
 
 namespace ovra::fuzz {
 
@@ -45,46 +46,6 @@ inline bool is_excerpt_line(std::string_view line) {
   return true;
 }
 
-// Well-formed UTF-8 in the strict sense: no overlong forms, no surrogates, nothing past U+10FFFF.
-// The driver refuses anything else before compiling, so positions are only checked for such text.
-inline bool is_valid_utf8(std::string_view text) {
-  const auto* bytes = reinterpret_cast<const unsigned char*>(text.data());
-  std::size_t i = 0;
-  while (i < text.size()) {
-    const unsigned char lead = bytes[i];
-    std::size_t length = 0;
-    unsigned char low = 0x80, high = 0xBF;  // the range of the second byte
-    if (lead < 0x80) {
-      ++i;
-      continue;
-    } else if (lead >= 0xC2 && lead <= 0xDF) {
-      length = 2;
-    } else if (lead >= 0xE0 && lead <= 0xEF) {
-      length = 3;
-      if (lead == 0xE0)
-        low = 0xA0;
-      if (lead == 0xED)
-        high = 0x9F;
-    } else if (lead >= 0xF0 && lead <= 0xF4) {
-      length = 4;
-      if (lead == 0xF0)
-        low = 0x90;
-      if (lead == 0xF4)
-        high = 0x8F;
-    } else {
-      return false;
-    }
-    if (i + length > text.size() || bytes[i + 1] < low || bytes[i + 1] > high)
-      return false;
-    for (std::size_t k = 2; k < length; ++k) {
-      if ((bytes[i + k] & 0xC0) != 0x80)
-        return false;
-    }
-    i += length;
-  }
-  return true;
-}
-
 // What is wrong with `error` as an answer for `source`; nothing when it is well formed.
 inline std::optional<std::string> error_fault(const CompilerError& error, std::string_view source) {
   const std::string text = error.to_string();
@@ -93,8 +54,9 @@ inline std::optional<std::string> error_fault(const CompilerError& error, std::s
   auto position = error.position();
   if (!position)
     return std::nullopt;
-  // Positions are only comparable for text; other bytes must merely not hurt the compiler.
-  if (!is_valid_utf8(source))
+  // Positions are only comparable for well-formed UTF-8, the only text the driver passes on;
+  // other bytes must merely not hurt the compiler.
+  if (first_invalid_utf8_offset(source))
     return std::nullopt;
   auto [line, column] = *position;
   std::vector<std::size_t> lengths = line_lengths(source);

@@ -437,4 +437,46 @@ Result<TokenList> Lexer::scan_tokens() {
   return std::move(list_);
 }
 
+std::optional<std::size_t> first_invalid_utf8_offset(std::string_view text) {
+  const auto* bytes = reinterpret_cast<const unsigned char*>(text.data());
+  const std::size_t size = text.size();
+  std::size_t i = 0;
+  while (i < size) {
+    const unsigned char lead = bytes[i];
+    if (lead < 0x80) {
+      ++i;
+      continue;
+    }
+    // The allowed range of the second byte narrows for the leads that would otherwise admit
+    // overlong forms (E0, F0), surrogates (ED) or values past U+10FFFF (F4).
+    std::size_t length = 0;
+    unsigned char second_low = 0x80, second_high = 0xBF;
+    if (lead >= 0xC2 && lead <= 0xDF) {
+      length = 2;
+    } else if (lead >= 0xE0 && lead <= 0xEF) {
+      length = 3;
+      if (lead == 0xE0)
+        second_low = 0xA0;
+      if (lead == 0xED)
+        second_high = 0x9F;
+    } else if (lead >= 0xF0 && lead <= 0xF4) {
+      length = 4;
+      if (lead == 0xF0)
+        second_low = 0x90;
+      if (lead == 0xF4)
+        second_high = 0x8F;
+    } else {
+      return i;
+    }
+    if (i + 1 >= size || bytes[i + 1] < second_low || bytes[i + 1] > second_high)
+      return i;
+    for (std::size_t k = 2; k < length; ++k) {
+      if (i + k >= size || (bytes[i + k] & 0xC0) != 0x80)
+        return i;
+    }
+    i += length;
+  }
+  return std::nullopt;
+}
+
 }  // namespace ovra

@@ -8,6 +8,7 @@
 
 #include <cstddef>
 #include <string>
+#include <optional>
 #include <string_view>
 
 #include "error.h"
@@ -64,5 +65,9 @@ struct DecodedCharacter {
   std::size_t length;
 };
 DecodedCharacter decode_utf8(std::string_view text, std::size_t offset);
+
+// The byte offset of the first byte of `text` that is not part of well-formed UTF-8 (overlong
+// forms, surrogates and values past U+10FFFF are not), or nullopt when all of it is.
+std::optional<std::size_t> first_invalid_utf8_offset(std::string_view text);
 
 }  // namespace ovra

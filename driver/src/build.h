@@ -7,6 +7,7 @@
 #include <string_view>
 
 #include "error.h"
+#include "lexer.h"  // first_invalid_utf8_offset
 #include "types.h"
 
 namespace ovra {
@@ -25,9 +26,6 @@ enum class BuildOutcome { Built, Skipped };
 Result<BuildOutcome> compile_file_if_needed(const std::string& input, const std::string& output,
                                             const std::string& target_name, bool type_check);
 
-// Byte offset of the first byte that does not belong to a well-formed UTF-8 sequence (overlong
-// forms, surrogates and values past U+10FFFF included); nullopt when the whole text is valid.
-std::optional<std::size_t> first_invalid_utf8_offset(std::string_view text);
 
 // The file helpers below report failures as an IoError whose message is only the description
 // ("No such file or directory"); each caller puts its own prefix in front.

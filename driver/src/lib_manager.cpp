@@ -1,5 +1,7 @@
 #include "lib_manager.h"
 
+#include "lexer.h"  // first_invalid_utf8_offset
+
 #include <algorithm>
 #include <filesystem>
 #include <iostream>
@@ -11,34 +13,6 @@ namespace {
 namespace fs = std::filesystem;
 
 constexpr const char* kNoLibDirectory = "Cannot find lib directory (tried ./lib and ../lib)";
-
-// Whether `text` is well-formed UTF-8 (no overlong forms, surrogates or values past U+10FFFF).
-bool is_valid_utf8(const std::string& text) {
-  std::size_t i = 0;
-  while (i < text.size()) {
-    unsigned char lead = static_cast<unsigned char>(text[i]);
-    std::size_t length = lead < 0x80           ? 1
-                         : (lead >> 5) == 0x6  ? 2
-                         : (lead >> 4) == 0xE  ? 3
-                         : (lead >> 3) == 0x1E ? 4
-                                               : 0;
-    if (length == 0 || i + length > text.size())
-      return false;
-    char32_t code = length == 1 ? lead : lead & (0x7F >> length);
-    for (std::size_t k = 1; k < length; ++k) {
-      unsigned char next = static_cast<unsigned char>(text[i + k]);
-      if ((next & 0xC0) != 0x80)
-        return false;
-      code = (code << 6) | (next & 0x3F);
-    }
-    static constexpr char32_t kLowest[] = {0, 0, 0x80, 0x800, 0x10000};
-    if (code < kLowest[length] || code > 0x10FFFF || (code >= 0xD800 && code <= 0xDFFF)) {
-      return false;
-    }
-    i += length;
-  }
-  return true;
-}
 
 // The stem of a file name whose extension is exactly "ovra": the extension is what follows the
 // last "." of the name, and a "." in first position does not start one.
@@ -103,7 +77,7 @@ std::optional<LibraryError> visit_dir(const std::string& directory,
       continue;
     }
     std::optional<std::string> stem = ovra_stem(file_name);
-    if (stem && is_valid_utf8(*stem))
+    if (stem && !first_invalid_utf8_offset(*stem))
       libraries.push_back(library_from_stem(*stem, path));
   }
   if (error)
