@@ -105,6 +105,15 @@ std::string javascript_name(std::string_view name) {
   return text;
 }
 
+void CodeGenerator::write_number(std::string_view text) {
+  // JavaScript reads a leading zero as an old octal literal (010 is 8) and strict code rejects
+  // it, so the integer part loses its leading zeros: 010 -> 10, 08.5 -> 8.5, 00 -> 0.
+  std::size_t zeros = 0;
+  while (zeros + 1 < text.size() && text[zeros] == '0' && text[zeros + 1] != '.')
+    ++zeros;
+  write(text.substr(zeros));
+}
+
 void CodeGenerator::write_name(std::string_view name) {
   // Object-form method bodies reach their object through `this`, as JavaScript does.
   if (object_method_depth_ > 0 && name == "this") {
@@ -505,7 +514,7 @@ void CodeGenerator::visit_expression(const Expression& expression, Position posi
                    std::visit(
                        Overloaded{
                            [&](const StringValue& v) { append_js_string_literal(output_, v.text); },
-                           [&](const NumberValue& v) { write(v.text); },
+                           [&](const NumberValue& v) { write_number(v.text); },
                            [&](const BooleanValue& v) { write(v.value ? "true" : "false"); },
                        },
                        e.value);

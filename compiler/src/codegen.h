@@ -57,6 +57,7 @@ class CodeGenerator {
   void write(std::string_view text) { output_ += text; }
   void write_indent() { output_.append(2 * indent_level_, ' '); }
   // A variable, function, parameter or class name.
+  void write_number(std::string_view text);
   void write_name(std::string_view name);
 
   void visit_statement(const Statement& statement);
