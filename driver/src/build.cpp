@@ -236,6 +236,14 @@ Status compile_file(const std::string& input, const std::string& output,
   if (!compiled)
     return std::move(compiled.error());
 
+  // Writing the output over its own source would lose the program, whatever path names it.
+  struct stat input_info {
+  }, output_info{};
+  if (::stat(input.c_str(), &input_info) == 0 && ::stat(output.c_str(), &output_info) == 0 &&
+      input_info.st_dev == output_info.st_dev && input_info.st_ino == output_info.st_ino) {
+    return CompilerError::io("Failed to write file: the output is the source file itself");
+  }
+
   if (Status written = write_file_atomically(output, compiled.value()); !written) {
     return CompilerError::io("Failed to write file: " + written.error().message());
   }

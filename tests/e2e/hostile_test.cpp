@@ -76,6 +76,18 @@ TEST(HostilePaths, OutputTheSameAsTheInputIsNotLostWhenTheBuildFails) {
   EXPECT_EQ(read_text(dir / "app.ovra"), broken);
 }
 
+TEST(HostilePaths, OutputThatIsTheSourceItselfIsRefused) {
+  TempDir dir;
+  write_text(dir / "app.ovra", kProgram);
+  fs::create_symlink("app.ovra", dir / "link.js");
+  for (const char* output : {"app.ovra", "./app.ovra", "link.js"}) {
+    const auto result = run_ovrac({"app.ovra", output}, in_directory(dir.path()));
+    expect_one_failure_line(result, "Compilation failed: IO error: Failed to write file: the "
+                                    "output is the source file itself");
+    EXPECT_EQ(read_text(dir / "app.ovra"), kProgram) << output;
+  }
+}
+
 // Root may write anywhere, so a read-only output or folder either fails cleanly, leaving the old
 // file as it was, or is a correct build; nothing else is acceptable.
 TEST(HostilePaths, ReadOnlyOutputAndReadOnlyFolder) {
