@@ -919,6 +919,27 @@ std::optional<LLVMBackend::Operand> LLVMBackend::emit_call(const IrCall& call,
 
 // ---- Instructions ----
 
+void LLVMBackend::copy_into(const std::string& dest, const IrType& type, const std::string& v,
+                            std::string& out) {
+  switch (type.kind()) {
+    case K::Int32:
+      out += "  " + dest + " = add i32 0, " + v + "\n";
+      break;
+    case K::Bool:
+      out += "  " + dest + " = xor i1 0, " + v + "\n";
+      break;
+    case K::SingleF:
+      out += "  " + dest + " = fadd float 0.0, " + v + "\n";
+      break;
+    case K::MultiF:
+      out += "  " + dest + " = fadd double 0.0, " + v + "\n";
+      break;
+    default:
+      out += "  " + dest + " = bitcast ptr " + v + " to ptr\n";
+      break;
+  }
+}
+
 void LLVMBackend::emit_assign(const SsaAssign& assign, std::string& out) {
   const IrType& type = assign.ty;
   std::string dest = register_name(assign.dest);
@@ -956,8 +977,13 @@ void LLVMBackend::emit_assign(const SsaAssign& assign, std::string& out) {
   }
   if (operand) {
     // The result already carries the name when its type matched; otherwise convert into it.
-    if (operand->text != dest)
-      convert(std::move(*operand), type, dest, out);
+    // Some conversions (boxing, for one) name their own result, and a value of another type with
+    // the same LLVM type needs none: then the name is defined by a copy.
+    if (operand->text != dest) {
+      Operand converted = convert(std::move(*operand), type, dest, out);
+      if (converted.text != dest)
+        copy_into(dest, type, converted.text, out);
+    }
     return;
   }
   if (assign.value.is<IrBinary>()) {
@@ -971,24 +997,7 @@ void LLVMBackend::emit_assign(const SsaAssign& assign, std::string& out) {
     define_zero();
     return;
   }
-  const std::string& v = operand->text;
-  switch (type.kind()) {
-    case K::Int32:
-      out += "  " + dest + " = add i32 0, " + v + "\n";
-      break;
-    case K::Bool:
-      out += "  " + dest + " = xor i1 0, " + v + "\n";
-      break;
-    case K::SingleF:
-      out += "  " + dest + " = fadd float 0.0, " + v + "\n";
-      break;
-    case K::MultiF:
-      out += "  " + dest + " = fadd double 0.0, " + v + "\n";
-      break;
-    default:
-      out += "  " + dest + " = bitcast ptr " + v + " to ptr\n";
-      break;
-  }
+  copy_into(dest, type, operand->text, out);
 }
 
 void LLVMBackend::emit_instruction(const SsaInstruction& instruction, std::string& out) {

@@ -41,6 +41,8 @@ class LLVMBackend {
 
   Status emit_function(const SsaFunction& function, std::string& out);
   void emit_instruction(const SsaInstruction& instruction, std::string& out);
+  // Defines `dest` as a copy of `v`, in the copy form of its type.
+  void copy_into(const std::string& dest, const IrType& type, const std::string& v, std::string& out);
   void emit_assign(const SsaAssign& assign, std::string& out);
   void emit_terminator(const SsaTerminator& terminator, std::string& out);
 

@@ -300,6 +300,20 @@ TEST(LlvmModule, UserMainMeansNoSynthesizedEntry) {
   EXPECT_EQ(text.find("call void @ovra_rt_init()"), std::string::npos);
 }
 
+// A value converted on its way into its variable (boxed here, since an untyped declaration of
+// a computed number is `unknown`) must still define the variable: llc rejected the use of the
+// never-defined %a_ssa1.
+TEST(LlvmModule, ConvertedValuesStillDefineTheirVariable) {
+  for (const char* source : {
+           "func f(): void {\n  let a = 1.5 + [1].length();\n  ovra.log(a);\n}\n",
+           "let t = 2 * [3].length();\nfunc h(): void {\n  let b = t + 0.5;\n  ovra.io.print(b);\n}\n",
+       }) {
+    Result<std::string> text = Compiler::compile(CompileTarget::Llvm, source);
+    ASSERT_TRUE(text.ok()) << text.error().to_string();
+    EXPECT_EQ(llc_rejection(text.value()), "") << source << "\n" << text.value();
+  }
+}
+
 // Operator chains make trees as deep as they are long; the whole LLVM route walks them on the
 // pipeline's large stack, and each level must cost constant time.
 TEST(LlvmModule, DeepOperatorChainsCompile) {
