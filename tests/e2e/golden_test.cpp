@@ -9,6 +9,9 @@
 // - fail_<name>.ovra must exit with status 1 and print exactly fail_<name>.stderr on standard
 //   error; it must write no output unless the failure is the --tsc check, which runs on the
 //   written file.
+// - A JavaScript or TypeScript output that begins with the runtime prelude is compared with the
+//   prelude replaced by the line "// (runtime prelude)", so each expectation holds only what its
+//   program adds; fixtures named prelude_<name> keep the prelude and check its text whole.
 // - When <name>.node.stdout exists, node runs the JavaScript output and its standard output is
 //   compared with that file.
 //
@@ -22,6 +25,7 @@
 #include <optional>
 #include <sstream>
 
+#include "codegen.h"
 #include "process_util.h"
 
 namespace ovra::testing {
@@ -199,6 +203,17 @@ void expect_matches_file(const fs::path& expectation, const std::string& actual,
   }
 }
 
+// The output as its expectation file holds it: a leading runtime prelude becomes one marker line.
+std::string without_prelude(std::string output, const std::string& extension) {
+  if (extension != "js" && extension != "ts")
+    return output;
+  std::string_view prelude = runtime_prelude(extension == "ts" ? CompileTarget::TypeScript
+                                                               : CompileTarget::JavaScript);
+  if (std::string_view(output).starts_with(prelude))
+    output.replace(0, prelude.size(), "// (runtime prelude)\n");
+  return output;
+}
+
 class GoldenTest : public ::testing::TestWithParam<Fixture> {};
 
 TEST_P(GoldenTest, MatchesExpectation) {
@@ -236,7 +251,9 @@ TEST_P(GoldenTest, MatchesExpectation) {
   }
 
   ASSERT_EQ(result.exit_code, 0) << "stderr:\n" << result.err;
-  const std::string output = read_text(scratch / output_name);
+  std::string output = read_text(scratch / output_name);
+  if (!stem.starts_with("prelude_"))
+    output = without_prelude(std::move(output), extension);
   expect_matches_file(directory / output_name, output, output_name);
 
   const fs::path node_expectation = directory / (stem + ".node.stdout");
