@@ -2,7 +2,10 @@
 
 #include <algorithm>
 #include <array>
+#include <string_view>
+#include <unordered_set>
 #include <variant>
+#include <vector>
 
 namespace ovra {
 
@@ -191,8 +194,23 @@ CodeGenerator::CodeGenerator(CompileTarget target)
 std::string CodeGenerator::generate(const Program& program) {
   output_.clear();
   needs_runtime_ = false;
-  for (const Statement& statement : program) {
-    visit_statement(statement);
+  // A later top-level function replaces an earlier one of the same name. Scripts would let the
+  // last declaration win as well, but modules and TypeScript reject a name declared twice, so the
+  // replaced declarations are left out.
+  std::unordered_set<std::string_view> declared_later;
+  std::vector<bool> replaced(program.size(), false);
+  for (std::size_t i = program.size(); i-- > 0;) {
+    const Statement* statement = &program[i];
+    if (const auto* export_declaration = statement->as<ExportDeclaration>())
+      statement = &*export_declaration->declaration;
+    if (const auto* function = statement->as<FunctionDeclaration>()) {
+      replaced[i] = !declared_later.insert(function->name).second;
+    }
+  }
+  for (std::size_t i = 0; i < program.size(); ++i) {
+    if (replaced[i])
+      continue;
+    visit_statement(program[i]);
     write("\n");
   }
   if (needs_runtime_) {

@@ -24,6 +24,7 @@ void SemanticAnalyzer::reset() {
   functions_.clear();
   classes_.clear();
   in_loop_ = false;
+  statement_depth_ = 0;
 }
 
 void SemanticAnalyzer::set_variable(std::string name, OvraType type) {
@@ -115,8 +116,110 @@ void SemanticAnalyzer::run_declaration_pass(const Program& program) {
   }
 }
 
+namespace {
+
+// What a top-level statement binds in the program's outermost scope. Variables, functions,
+// classes and imported names share that scope in the emitted JavaScript, so a name bound twice by
+// two different kinds of statement would give a module that does not load.
+enum class TopLevelKind { Variable, Function, ExportedFunction, Class, Import };
+
+struct TopLevelBinding {
+  std::string_view name;
+  TopLevelKind kind;
+  const Span* span;
+};
+
+// The names an import brings into the program, as the JavaScript back end binds them: a module
+// path binds its default and named items, an `ovra.` path its alias, default or named items, a
+// `lib.` path its named items; any other path binds nothing.
+void collect_imported_names(const ImportDeclaration& declaration,
+                            std::vector<TopLevelBinding>& out) {
+  auto bind = [&](const std::string& name) {
+    out.push_back({name, TopLevelKind::Import, &declaration.span});
+  };
+  const bool ovra_path = !declaration.source_is_string && declaration.source.starts_with("ovra.");
+  const bool lib_path = !declaration.source_is_string && declaration.source.starts_with("lib.");
+  if (ovra_path && (declaration.alias || declaration.default_import)) {
+    bind(declaration.alias ? *declaration.alias : *declaration.default_import);
+    return;
+  }
+  if (declaration.source_is_string && declaration.default_import)
+    bind(*declaration.default_import);
+  if (declaration.source_is_string || ovra_path || lib_path) {
+    for (const std::string& name : declaration.named_imports)
+      bind(name);
+  }
+}
+
+void collect_top_level_bindings(const Statement& statement, std::vector<TopLevelBinding>& out) {
+  if (const auto* variable = statement.as<VariableDeclaration>()) {
+    out.push_back({variable->name, TopLevelKind::Variable, &variable->span});
+  } else if (const auto* crob = statement.as<CrobDeclaration>()) {
+    out.push_back({crob->name, TopLevelKind::Variable, &crob->span});
+  } else if (const auto* crob = statement.as<CrobEncapsulatedDeclaration>()) {
+    out.push_back({crob->name, TopLevelKind::Variable, &crob->span});
+  } else if (const auto* function = statement.as<FunctionDeclaration>()) {
+    out.push_back({function->name, TopLevelKind::Function, &function->span});
+  } else if (const auto* declaration = statement.as<ClassDeclaration>()) {
+    out.push_back({declaration->name, TopLevelKind::Class, &declaration->span});
+  } else if (const auto* import = statement.as<ImportDeclaration>()) {
+    collect_imported_names(*import, out);
+  } else if (const auto* export_declaration = statement.as<ExportDeclaration>()) {
+    const Statement& wrapped = *export_declaration->declaration;
+    if (const auto* function = wrapped.as<FunctionDeclaration>()) {
+      out.push_back({function->name, TopLevelKind::ExportedFunction, &function->span});
+    } else {
+      collect_top_level_bindings(wrapped, out);
+    }
+  }
+}
+
+// The message for a name bound again at top level, or none where the second binding is allowed:
+// a later function replaces an earlier one (unless either is exported), and a variable declared
+// twice is reported by the declaration check itself.
+std::optional<std::string> top_level_clash(const TopLevelBinding& binding, TopLevelKind earlier,
+                                           const Statement& statement) {
+  if (binding.kind == TopLevelKind::Function && earlier == TopLevelKind::Function)
+    return std::nullopt;
+  if (binding.kind == TopLevelKind::Variable && earlier == TopLevelKind::Variable &&
+      statement.is<VariableDeclaration>())
+    return std::nullopt;
+  const char* what = "Imported name";
+  switch (binding.kind) {
+    case TopLevelKind::Variable:
+      what = "Variable";
+      break;
+    case TopLevelKind::Function:
+    case TopLevelKind::ExportedFunction:
+      what = "Function";
+      break;
+    case TopLevelKind::Class:
+      what = "Class";
+      break;
+    case TopLevelKind::Import:
+      break;
+  }
+  std::string message = what;
+  message.append(" '").append(binding.name).append("' is already declared");
+  return message;
+}
+
+}  // namespace
+
 void SemanticAnalyzer::run_checking_pass(const Program& program) {
+  NameMap<TopLevelKind> bound;
+  std::vector<TopLevelBinding> bindings;
   for (const Statement& statement : program) {
+    bindings.clear();
+    collect_top_level_bindings(statement, bindings);
+    for (const TopLevelBinding& binding : bindings) {
+      auto [entry, inserted] = bound.try_emplace(std::string(binding.name), binding.kind);
+      if (inserted)
+        continue;
+      if (std::optional<std::string> clash = top_level_clash(binding, entry->second, statement))
+        error_at(std::move(*clash), *binding.span);
+      entry->second = binding.kind;
+    }
     if (const auto* declaration = statement.as<ClassDeclaration>()) {
       // Already recorded by the declaration pass; only its own fields are checked here, so that a
       // class is held to the same rule whether it is exported or not.
@@ -206,6 +309,14 @@ void SemanticAnalyzer::check_variable_declaration(const VariableDeclaration& dec
 
 void SemanticAnalyzer::check_statement(const Statement& statement,
                                        const OvraType* expected_return) {
+  // JavaScript takes `import` and `export` only at the top of a module; depth 1 is a top-level
+  // statement.
+  ++statement_depth_;
+  struct DepthGuard {
+    std::size_t& depth;
+    ~DepthGuard() { --depth; }
+  } depth_guard{statement_depth_};
+  const bool nested = statement_depth_ > 1;
   std::visit(
       Overloaded{
           [&](const VariableDeclaration& declaration) { check_variable_declaration(declaration); },
@@ -310,8 +421,14 @@ void SemanticAnalyzer::check_statement(const Statement& statement,
             }
             check_object_members(remake.fields, remake.methods);
           },
-          [](const ImportDeclaration&) {},
-          [](const ExportDeclaration&) {},
+          [&](const ImportDeclaration& import) {
+            if (nested && import.source_is_string)
+              error_at("Module import must be at top level", import.span);
+          },
+          [&](const ExportDeclaration& export_declaration) {
+            if (nested)
+              error_at("Export must be at top level", export_declaration.span);
+          },
           [&](const ContinueStatement& continue_statement) {
             if (!in_loop_) {
               error_at("Continue statement must be inside a loop", continue_statement.span);

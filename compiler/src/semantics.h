@@ -143,6 +143,7 @@ class SemanticAnalyzer {
   NameMap<FunctionInfo> functions_;
   NameMap<ClassInfo> classes_;
   bool in_loop_ = false;
+  std::size_t statement_depth_ = 0;  // statements being checked, the outermost included
 };
 
 }  // namespace ovra

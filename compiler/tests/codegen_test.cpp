@@ -391,6 +391,25 @@ TEST(CodegenStatements, TopLevelStatementsAreSeparatedByOneEmptyLine) {
   EXPECT_EQ(emit(Program{}), "");
 }
 
+TEST(CodegenStatements, ReplacedTopLevelFunctionsAreLeftOut) {
+  // The last declaration of a name is the one every call reaches; modules and TypeScript reject
+  // a second declaration, so the earlier ones are not written.
+  auto returning = [](const char* value) {
+    return function("f", {}, type(OvraType::Kind::Int), body_of(ret(num(value))));
+  };
+  Program program;
+  program.push_back(returning("1"));
+  program.push_back(expr_stmt(call("f")));
+  program.push_back(returning("2"));
+  program.push_back(function("g", {}, type(OvraType::Kind::Void), body_of(ret(std::nullopt))));
+  program.push_back(returning("3"));
+  EXPECT_EQ(emit(program),
+            "f();\n\nfunction g() {\n  return;\n}\n\nfunction f() {\n  return 3;\n}\n\n");
+  EXPECT_EQ(
+      emit(program, CompileTarget::TypeScript),
+      "f();\n\nfunction g(): void {\n  return;\n}\n\nfunction f(): number {\n  return 3;\n}\n\n");
+}
+
 // ---- Method calls ----
 
 TEST(CodegenMethodCalls, IncrementsAndDecrements) {

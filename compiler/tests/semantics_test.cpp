@@ -94,6 +94,51 @@ TEST(SemanticErrors, DeclarationPassErrorsComeFirst) {
                                       "2:10: Class 'Q' is not defined"}));
 }
 
+// Variables, functions, classes and imported names share the outermost scope of the emitted
+// module, so one name bound by two of them would give JavaScript that does not load.
+TEST(SemanticErrors, TopLevelNamesBoundTwice) {
+  expect_first_errors({
+      {"function after a variable", "let f = 1;\nfunc f(): int { back 1; }",
+       "2:1: Function 'f' is already declared"},
+      {"variable after a function", "func f(): int { back 1; }\nlet f = 1;",
+       "2:1: Variable 'f' is already declared"},
+      {"class after a variable", "let P = 3;\nclass P { x: int }",
+       "2:1: Class 'P' is already declared"},
+      {"class declared twice", "class P { x: int }\nclass P { y: int }",
+       "2:1: Class 'P' is already declared"},
+      {"crob declared twice", "class P { }\ncrob o = new P();\ncrob o = new P();",
+       "3:1: Variable 'o' is already declared"},
+      {"crob named like a function",
+       "class P { }\nfunc o(): int { back 1; }\ncrob o(class: P, right: true) { }",
+       "3:1: Variable 'o' is already declared"},
+      {"module import, then a variable", "cite helper, { a } from \"./m\";\nlet helper = 3;",
+       "2:1: Variable 'helper' is already declared"},
+      {"module import, then a function",
+       "cite helper from \"./m\";\nfunc helper(): int { back 1; }",
+       "2:1: Function 'helper' is already declared"},
+      {"two imports of one name", "cite { a } from \"./m\";\ncite { b, a } from \"./n\";",
+       "2:1: Imported name 'a' is already declared"},
+      {"namespace imports", "cite { readText } from ovra.fs;\ncite { readText } from ovra.fs;",
+       "2:1: Imported name 'readText' is already declared"},
+      {"namespace alias after a variable", "let t = 1;\ncite ovra.io as t;",
+       "2:1: Imported name 't' is already declared"},
+      {"library import after a class", "class sqrt { }\ncite { sqrt } from lib.math;",
+       "2:1: Imported name 'sqrt' is already declared"},
+      {"exported function declared again",
+       "share func f(): int { back 1; }\nfunc f(): int { back 2; }",
+       "2:1: Function 'f' is already declared"},
+      {"function exported after a plain one",
+       "func f(): int { back 1; }\nshare func f(): int { back 2; }",
+       "2:7: Function 'f' is already declared"},
+      {"module import in a function", "func f(): int {\n  cite helper from \"./m\";\n  back 1;\n}",
+       "2:3: Module import must be at top level"},
+      {"module import in a top-level branch", "if (true) { cite { a } from \"./m\"; }",
+       "1:13: Module import must be at top level"},
+      {"export in a loop", "while (true) {\n  share class Q { }\n}",
+       "2:3: Export must be at top level"},
+  });
+}
+
 TEST(SemanticErrors, Statements) {
   expect_first_errors({
       {"inner scopes cannot shadow", "let x = 1;\nfunc f(): void { let x = 2; }",
@@ -363,6 +408,12 @@ TEST(SemanticAccepts, ProgramsThatFollowTheRules) {
       "share class P { x: int y: int }\nshare func f(p: int): int { back p; }\nlet r: int = f(1);",
       // functions are known before any statement is checked; the later declaration wins
       "let r: string = f();\nfunc f(): int { back 1; }\nfunc f(): string { back \"a\"; }",
+      // names bound only inside a body, or by imports that bind nothing, do not clash
+      "func f(): void { let g = 1; }\nfunc g(): int { back 1; }",
+      "cite tools as t;\ncite tools as t;\ncite lib.util.strings;\nlet t = 1;",
+      "cite { a } from \"./m\";\nfunc f(): void { let a = 1; }",
+      // namespace and library imports are constants, which any block may hold
+      "func f(): void { cite { print } from ovra.io; cite { sqrt } from lib.math; }",
       // a return at top level accepts anything; void functions may return bare
       "back 5; back;",
       "func f(): void { back; }",
