@@ -737,7 +737,12 @@ class ProgramGenerator {
           static const char* imports[] = {"cite { readText } from ovra;", "cite tools as t;",
                                           "cite lib.util.strings;",
                                           "cite helper, { a, b } from \"./helper\";"};
-          return line(imports[pick(4)]);
+          // Each binds names at top level, so a program takes each one at most once.
+          const std::uint32_t choice = pick(4);
+          if (!(imports_used_ & (1u << choice))) {
+            imports_used_ |= 1u << choice;
+            return line(imports[choice]);
+          }
         }
         [[fallthrough]];
       default:
@@ -757,6 +762,7 @@ class ProgramGenerator {
   int depth_ = 0;
   std::size_t next_name_ = 0;
   bool in_loop_ = false;
+  unsigned imports_used_ = 0;  // bit i: the i-th import line has been written
   std::optional<Kind> expected_return_;
   std::vector<std::vector<Variable>> scopes_;
   std::vector<Function> functions_;
